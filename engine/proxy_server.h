@@ -1,0 +1,42 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "relay_filter.h"
+
+// The local proxy engine: a listener on 127.0.0.1 that hands every browser
+// connection to a request worker, which relays it to the upstream side.
+class CProxyServer {
+public:
+    CProxyServer() = default;
+    ~CProxyServer();
+    CProxyServer(const CProxyServer&) = delete;
+    CProxyServer& operator=(const CProxyServer&) = delete;
+
+    // Starts a listener thread on localPort and returns whether it was created;
+    // it does not wait for the listener to bind. A listener still running from
+    // an earlier Start is stopped first.
+    bool Start(int localPort, int useProxy, const std::string& proxyHost, int proxyPort,
+               const std::string& userName, const std::string& password);
+    // Ends the listener; connections already accepted keep relaying. When it
+    // returns the old listener has let go of its socket.
+    void Stop();
+    // 1 while the listener accepts connections, 0 before it listens and after
+    // a failed set-up or Stop.
+    int IsRunning() const;
+    // The port actually listened on (useful after Start with port 0); 0 when
+    // not listening.
+    int ListeningPort() const;
+
+    // The filter every upstream -> browser chunk passes; applies to the
+    // connections accepted after the next Start.
+    void SetRelayFilter(std::shared_ptr<IRelayFilter> filter) { m_filter = std::move(filter); }
+
+private:
+    struct ListenerRun;
+    static void ListenThread(const std::shared_ptr<ListenerRun>& run);
+
+    std::shared_ptr<ListenerRun> m_run;  // the current run; empty when idle
+    std::shared_ptr<IRelayFilter> m_filter;
+};

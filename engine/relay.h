@@ -1,0 +1,39 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "relay_filter.h"
+#include "socket_shim.h"
+
+inline constexpr int kRelayChunkSize = 16384;
+
+// Both sockets of one relayed connection. The two relay workers share it; the
+// last one to let go closes each socket, exactly once.
+struct ConnectionSockets {
+    net::Socket browser;
+    net::Socket upstream;
+    // Set by the first direction to end. A POSIX socket shut down for reading
+    // still hands out what it had queued (and what keeps arriving), so the
+    // other direction also checks this after every receive.
+    std::atomic<bool> tornDown{false};
+};
+
+// One direction of one relayed connection.
+struct CRelayChannel {
+    net::SocketHandle source = net::kNoSocket;
+    net::SocketHandle destination = net::kNoSocket;
+    int filterFlag = 0;  // 1: upstream -> browser, the direction the filter sees
+    int lastLength = 0;  // result of the last receive
+    std::shared_ptr<ConnectionSockets> sockets;
+    std::shared_ptr<IRelayFilter> filter;  // may be empty
+    char buffer[kRelayChunkSize + 1];
+};
+
+// Copies chunks from source to destination until the source closes or fails,
+// then shuts both sockets down, which ends the other direction too.
+void RelayThread(std::unique_ptr<CRelayChannel> channel);
+
+// Starts the two relay workers of a connection, browser -> upstream first.
+// False when they could not both be started; the connection is then torn down.
+bool StartRelays(std::shared_ptr<ConnectionSockets> sockets, std::shared_ptr<IRelayFilter> filter);

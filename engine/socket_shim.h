@@ -1,0 +1,95 @@
+// Thin layer over the system's sockets: Winsock 1.1 on Windows, POSIX sockets
+// elsewhere. The engine only ever talks to sockets through these calls, so the
+// same engine source builds for both platforms.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace net {
+
+// Wide enough for a Winsock SOCKET and a POSIX descriptor; all bits set is
+// INVALID_SOCKET on Windows and -1 on POSIX.
+using SocketHandle = std::uintptr_t;
+inline constexpr SocketHandle kNoSocket = ~SocketHandle{0};
+
+inline constexpr std::uint32_t kLoopbackAddress = 0x7F000001;  // 127.0.0.1, host order
+
+// WSAStartup(1.1) / WSACleanup on Windows; nothing to do elsewhere.
+bool Startup();
+void Cleanup();
+
+// socket(AF_INET, SOCK_STREAM, IPPROTO_TCP); kNoSocket on failure.
+SocketHandle OpenTcp();
+// Listening sockets may be re-bound at once after a restart (TIME_WAIT, a
+// closed predecessor), but never while another socket listens on the port.
+bool BindIPv4(SocketHandle s, std::uint32_t address, std::uint16_t port);
+bool Listen(SocketHandle s, int backlog);
+SocketHandle Accept(SocketHandle s);
+bool Connect(SocketHandle s, std::uint32_t address, std::uint16_t port);
+// The port a bound socket got (for port 0); 0 when unknown.
+std::uint16_t LocalPort(SocketHandle s);
+
+// A dotted IPv4 text is used as it stands (inet_addr's forms); anything else
+// is looked up, and the first IPv4 address wins. Addresses are in host order.
+// Thread-safe.
+std::optional<std::uint32_t> ResolveIPv4(const std::string& host);
+
+// recv: bytes received, 0 when the peer closed, negative on error.
+int Receive(SocketHandle s, char* buffer, int length);
+// Sends every byte (a blocking send may return early); false on failure. A
+// closed peer never raises a signal.
+bool SendAll(SocketHandle s, const char* data, std::size_t length);
+void ShutdownBoth(SocketHandle s);
+// Small relayed writes go out at once instead of waiting for the peer's ACK.
+void SetNoDelay(SocketHandle s);
+// A receive that waits longer fails as an error (used by tests and probes).
+void SetReceiveTimeout(SocketHandle s, int milliseconds);
+void Close(SocketHandle s);
+
+// Makes a thread blocked in Accept on the socket return. Depending on the
+// platform this closes the socket (the slot is then cleared) or only shuts it
+// down (the owner closes it later through CloseOnce).
+void InterruptAccept(std::atomic<SocketHandle>& slot);
+
+// Closes the socket held in the slot, if any; safe to call from several
+// threads: only the first call closes it.
+inline void CloseOnce(std::atomic<SocketHandle>& slot) {
+    SocketHandle s = slot.exchange(kNoSocket);
+    if (s != kNoSocket) {
+        Close(s);
+    }
+}
+
+// Sole owner of one socket; closes it when destroyed.
+class Socket {
+public:
+    Socket() = default;
+    explicit Socket(SocketHandle s) : m_handle(s) {}
+    Socket(Socket&& other) noexcept : m_handle(other.Release()) {}
+    Socket& operator=(Socket&& other) noexcept {
+        Reset(other.Release());
+        return *this;
+    }
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    ~Socket() { Reset(); }
+
+    SocketHandle Get() const { return m_handle; }
+    bool Valid() const { return m_handle != kNoSocket; }
+    SocketHandle Release() { return std::exchange(m_handle, kNoSocket); }
+    void Reset(SocketHandle s = kNoSocket) {
+        SocketHandle old = std::exchange(m_handle, s);
+        if (old != kNoSocket) {
+            Close(old);
+        }
+    }
+
+private:
+    SocketHandle m_handle = kNoSocket;
+};
+
+}  // namespace net

@@ -1,0 +1,137 @@
+#include "socket_shim.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace net {
+namespace {
+
+int Fd(SocketHandle s) { return static_cast<int>(s); }
+
+sockaddr_in MakeAddress(std::uint32_t address, std::uint16_t port) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(address);
+    return sa;
+}
+
+}  // namespace
+
+bool Startup() { return true; }
+void Cleanup() {}
+
+SocketHandle OpenTcp() {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    return fd < 0 ? kNoSocket : static_cast<SocketHandle>(fd);
+}
+
+bool BindIPv4(SocketHandle s, std::uint32_t address, std::uint16_t port) {
+    // Windows lets a listener re-bind over TIME_WAIT by default; POSIX needs
+    // SO_REUSEADDR for that. It still refuses a port another socket listens on.
+    int on = 1;
+    ::setsockopt(Fd(s), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in sa = MakeAddress(address, port);
+    return ::bind(Fd(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+}
+
+bool Listen(SocketHandle s, int backlog) { return ::listen(Fd(s), backlog) == 0; }
+
+SocketHandle Accept(SocketHandle s) {
+    int fd;
+    do {
+        fd = ::accept4(Fd(s), nullptr, nullptr, SOCK_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd < 0 ? kNoSocket : static_cast<SocketHandle>(fd);
+}
+
+bool Connect(SocketHandle s, std::uint32_t address, std::uint16_t port) {
+    sockaddr_in sa = MakeAddress(address, port);
+    return ::connect(Fd(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+}
+
+std::uint16_t LocalPort(SocketHandle s) {
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    if (::getsockname(Fd(s), reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
+        return 0;
+    }
+    return ntohs(sa.sin_port);
+}
+
+std::optional<std::uint32_t> ResolveIPv4(const std::string& host) {
+    in_addr dotted{};
+    if (::inet_aton(host.c_str(), &dotted) != 0) {
+        return ntohl(dotted.s_addr);
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+        return std::nullopt;
+    }
+    std::uint32_t address =
+        ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+    ::freeaddrinfo(found);
+    return address;
+}
+
+int Receive(SocketHandle s, char* buffer, int length) {
+    ssize_t n;
+    do {
+        n = ::recv(Fd(s), buffer, static_cast<std::size_t>(length), 0);
+    } while (n < 0 && errno == EINTR);
+    return static_cast<int>(n);
+}
+
+bool SendAll(SocketHandle s, const char* data, std::size_t length) {
+    while (length > 0) {
+        ssize_t n = ::send(Fd(s), data, length, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        data += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void ShutdownBoth(SocketHandle s) { ::shutdown(Fd(s), SHUT_RDWR); }
+
+void SetNoDelay(SocketHandle s) {
+    int on = 1;
+    ::setsockopt(Fd(s), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+void Close(SocketHandle s) { ::close(Fd(s)); }
+
+void SetReceiveTimeout(SocketHandle s, int milliseconds) {
+    timeval tv{};
+    tv.tv_sec = milliseconds / 1000;
+    tv.tv_usec = (milliseconds % 1000) * 1000;
+    ::setsockopt(Fd(s), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+}
+
+void InterruptAccept(std::atomic<SocketHandle>& slot) {
+    // Closing a descriptor does not wake a thread blocked in accept on Linux,
+    // and a closed number may be reused at once; shutting the socket down
+    // wakes it and leaves the closing to its owner.
+    SocketHandle s = slot.load();
+    if (s != kNoSocket) {
+        ::shutdown(Fd(s), SHUT_RDWR);
+    }
+}
+
+}  // namespace net
