@@ -12,7 +12,9 @@
 #include "thread_start.h"
 
 namespace {
-constexpr int kBacklog = 5;
+// A browser opens many connections at once; with a queue of 5 the rest of a
+// burst has its SYNs dropped and waits a second or more for the retry.
+constexpr int kBacklog = 128;
 enum RunState { kStarting, kListening, kStopped };
 }  // namespace
 

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine64
-  tinyproxy nginx-light privoxy wrk procps curl
+  tinyproxy nginx-light libnginx-mod-stream privoxy wrk procps curl
 )
 
 missing=()

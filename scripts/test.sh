@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds both platforms and runs every test: native,
+# Windows under Wine, native under AddressSanitizer + UndefinedBehaviorSanitizer,
+# and the engine's tests under ThreadSanitizer. Ends with one summary line.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh || exit 1
+
+jobs=$(nproc)
+passed=0
+failed=0
+failures=()
+
+# configure_and_build DIR [cmake args...]
+configure_and_build() {
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_WERROR=ON "$@" >/dev/null &&
+        cmake --build "$dir" -j "$jobs"
+}
+
+# run_suite NAME DIR [ctest args...]
+run_suite() {
+    local name=$1 dir=$2
+    shift 2
+    echo "== $name"
+    local log
+    log=$(mktemp)
+    (cd "$dir" && ctest --output-on-failure "$@") 2>&1 | tee "$log"
+    local ok bad
+    ok=$(grep -Eo '[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
+    if [ -z "$ok" ]; then
+        failed=$((failed + 1))
+        failures+=("$name: no test ran")
+    else
+        total=$(echo "$ok" | grep -Eo '[0-9]+$')
+        bad=$(echo "$ok" | grep -Eo '[0-9]+ tests failed' | grep -Eo '^[0-9]+')
+        passed=$((passed + total - bad))
+        failed=$((failed + bad))
+        [ "$bad" -eq 0 ] || failures+=("$name: $bad failed")
+    fi
+    rm -f "$log"
+}
+
+build_step() {
+    local name=$1
+    shift
+    echo "== build $name"
+    if ! configure_and_build "$@"; then
+        failed=$((failed + 1))
+        failures+=("build $name failed")
+        return 1
+    fi
+}
+
+if build_step native build; then
+    run_suite native build
+fi
+
+# Wine keeps its state in a throw-away prefix of this run.
+export QUILLON_WINEPREFIX
+QUILLON_WINEPREFIX=$(mktemp -d /tmp/quillon-wine-XXXXXX)
+if build_step windows build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake; then
+    run_suite "windows (wine)" build-win
+fi
+WINEPREFIX=$QUILLON_WINEPREFIX "$(command -v wineserver || echo /usr/lib/wine/wineserver)" -k 2>/dev/null || true
+rm -rf "$QUILLON_WINEPREFIX"
+
+if build_step asan build-asan -DQUILLON_SANITIZE=address; then
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        run_suite "asan+ubsan" build-asan
+fi
+
+if build_step tsan build-tsan -DQUILLON_SANITIZE=thread; then
+    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_suite tsan build-tsan -L engine
+fi
+
+echo
+for f in "${failures[@]}"; do
+    echo "FAILED: $f"
+done
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

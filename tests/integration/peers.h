@@ -1,0 +1,76 @@
+// Real peers for integration tests: Debian's tinyproxy as the upstream proxy
+// and nginx as the origin server, each started on a free loopback port with a
+// configuration the test writes, and stopped by its pid.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return m_path; }
+    void Write(const std::string& name, const std::string& content) const;
+
+private:
+    std::string m_path;
+};
+
+// A child process, stopped (SIGTERM, then SIGKILL) by its pid when destroyed.
+class ChildProcess {
+public:
+    ChildProcess(const std::vector<std::string>& argv, const std::string& logFile);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    bool Started() const { return m_pid > 0; }
+
+private:
+    pid_t m_pid = -1;
+};
+
+// Waits (bounded) until something accepts connections on 127.0.0.1:port.
+bool WaitForListener(std::uint16_t port, int timeoutMs = 10000);
+
+class Tinyproxy {
+public:
+    Tinyproxy();
+    std::uint16_t Port() const { return m_port; }
+    bool Ready() const { return m_ready; }
+
+private:
+    TempDir m_dir;
+    std::uint16_t m_port;
+    ChildProcess m_process;
+    bool m_ready;
+};
+
+// Serves the files the test writes into its folder.
+class Nginx {
+public:
+    Nginx();
+    std::uint16_t Port() const { return m_port; }
+    bool Ready() const { return m_ready; }
+    void WriteFile(const std::string& name, const std::string& content) const;
+
+private:
+    TempDir m_dir;
+    std::uint16_t m_port;
+    ChildProcess m_process;
+    bool m_ready;
+};
+
+// Descriptors and threads of this process right now (from /proc/self).
+int OpenDescriptors();
+int Threads();
+
+}  // namespace testsupport
