@@ -33,7 +33,9 @@ struct CProxyServer::ListenerRun {
     std::shared_ptr<const ConnectionContext> context;
 };
 
-CProxyServer::~CProxyServer() { Stop(); }
+CProxyServer::~CProxyServer() {
+    Stop();
+}
 
 bool CProxyServer::Start(int localPort, int useProxy, const std::string& proxyHost, int proxyPort,
                          const std::string& userName, const std::string& password) {
@@ -64,9 +66,13 @@ void CProxyServer::Stop() {
     net::CloseOnce(run->socket);
 }
 
-int CProxyServer::IsRunning() const { return m_run && m_run->state.load() == kListening ? 1 : 0; }
+int CProxyServer::IsRunning() const {
+    return m_run && m_run->state.load() == kListening ? 1 : 0;
+}
 
-int CProxyServer::ListeningPort() const { return IsRunning() ? m_run->port.load() : 0; }
+int CProxyServer::ListeningPort() const {
+    return IsRunning() ? m_run->port.load() : 0;
+}
 
 void CProxyServer::ListenThread(const std::shared_ptr<ListenerRun>& run) {
     struct EndMark {

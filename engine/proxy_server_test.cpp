@@ -72,19 +72,21 @@ std::string Exchange(std::uint16_t port, const std::string& request) {
 TEST(ProxyServer, RelaysThroughTheUpstreamProxyWithTheRebuiltHead) {
     RecordingUpstream upstream;
     Engine engine(upstream.Port(), 1, "user", "localhost");  // a name, looked up per connection
-    std::string reply = Exchange(engine.Port(),
-                                 "GET http://example.com/ HTTP/1.1\r\nHost:example.com\r\n\r\n");
+    std::string reply =
+        Exchange(engine.Port(), "GET http://example.com/ HTTP/1.1\r\nHost:example.com\r\n\r\n");
     EXPECT_EQ(reply, HttpResponse("hello"));
     EXPECT_EQ(upstream.Received(),
               "GET http://example.com/ HTTP/1.1\r\nHost: example.com\r\n"
-              "Proxy-Authorization: Basic " + EncodeBase64("user:secret") + "\r\n\r\n");
+              "Proxy-Authorization: Basic " +
+                  EncodeBase64("user:secret") + "\r\n\r\n");
 }
 
 TEST(ProxyServer, BytesPastTheHeadInTheFirstReadAreNotLost) {
     RecordingUpstream upstream;
     Engine engine(upstream.Port());
     // A body sent in the same segment as the head.
-    std::string post = "POST http://x/ HTTP/1.1\r\nHost: x\r\nContent-Length: 11\r\n\r\nhello world";
+    std::string post =
+        "POST http://x/ HTTP/1.1\r\nHost: x\r\nContent-Length: 11\r\n\r\nhello world";
     EXPECT_EQ(Exchange(engine.Port(), post), HttpResponse("hello"));
     EXPECT_EQ(upstream.Received(), post);
 
@@ -92,8 +94,9 @@ TEST(ProxyServer, BytesPastTheHeadInTheFirstReadAreNotLost) {
     // head follow, and the head still ends only once.
     RecordingUpstream upstream2;
     Engine engine2(upstream2.Port());
-    std::string longHead = "GET http://x/ HTTP/1.1\r\nHost: x\r\nCookie: " + std::string(3000, 'c') +
-                           "\r\nX-After: 1\r\n\r\n";
+    std::string longHead =
+        "GET http://x/ HTTP/1.1\r\nHost: x\r\nCookie: " + std::string(3000, 'c') +
+        "\r\nX-After: 1\r\n\r\n";
     EXPECT_EQ(Exchange(engine2.Port(), longHead), HttpResponse("hello"));
     EXPECT_EQ(upstream2.Received(), longHead);
 }
@@ -102,7 +105,8 @@ TEST(ProxyServer, WithoutProxyConnectsToTheHostOfTheRequest) {
     RecordingUpstream origin;
     Engine engine(0, 0);
     std::string get = "GET http://127.0.0.1:" + std::to_string(origin.Port()) +
-                      "/p HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(origin.Port()) + "\r\n\r\n";
+                      "/p HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(origin.Port()) +
+                      "\r\n\r\n";
     EXPECT_EQ(Exchange(engine.Port(), get), HttpResponse("hello"));
     EXPECT_EQ(origin.Received(), get);  // the absolute target arrives as written
 

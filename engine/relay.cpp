@@ -51,8 +51,7 @@ std::unique_ptr<CRelayChannel> MakeChannel(net::SocketHandle source, net::Socket
 }
 
 bool StartRelay(std::unique_ptr<CRelayChannel> channel) {
-    return engine::StartDetached(
-        [c = std::move(channel)]() mutable { RelayThread(std::move(c)); });
+    return engine::StartDetached([c = std::move(channel)]() mutable { RelayThread(std::move(c)); });
 }
 
 }  // namespace

@@ -11,7 +11,8 @@ std::string_view TrimLeadingBlanks(std::string_view text) {
 
 void NoteHeader(RequestHead& head, std::string_view line) {
     std::size_t colon = line.find(':');
-    std::string_view name = colon == std::string_view::npos ? std::string_view() : line.substr(0, colon);
+    std::string_view name =
+        colon == std::string_view::npos ? std::string_view() : line.substr(0, colon);
     std::string_view value =
         TrimLeadingBlanks(colon == std::string_view::npos ? line : line.substr(colon + 1));
     head.headers.emplace_back(name, value);

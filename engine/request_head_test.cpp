@@ -42,14 +42,15 @@ TEST(RequestHead, HostLineRouting) {
     } cases[] = {
         {"Host: example.com:8081", "example.com", 8081},
         {"Host: example.com", "example.com", 80},
-        {"Host: :8080", ":8080", 80},          // ':' at position 0: whole value, port 80
+        {"Host: :8080", ":8080", 80},              // ':' at position 0: whole value, port 80
         {"Host: example.com:", "example.com", 0},  // no digits give 0
         {"Host: example.com:12ab", "example.com", 12},
         {"Host: example.com:70000", "example.com", 70000},  // used modulo 65536 on connect
-        {"host: example.com:81", "", 80},                    // lower-case name: not routed
+        {"host: example.com:81", "", 80},                   // lower-case name: not routed
     };
     for (const Case& c : cases) {
-        RequestHead head = ParseRequestHead(std::string("GET / HTTP/1.1\r\n") + c.host + "\r\n\r\n");
+        RequestHead head =
+            ParseRequestHead(std::string("GET / HTTP/1.1\r\n") + c.host + "\r\n\r\n");
         EXPECT_EQ(head.targetHost, c.wantHost) << c.host;
         EXPECT_EQ(head.targetPort, c.wantPort) << c.host;
     }

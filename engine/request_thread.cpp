@@ -24,7 +24,8 @@ void RequestThread(net::Socket browser, std::shared_ptr<const ConnectionContext>
         return;
     }
     net::Socket server(net::OpenTcp());
-    if (!server.Valid() || !net::Connect(server.Get(), *address, static_cast<std::uint16_t>(port))) {
+    if (!server.Valid() ||
+        !net::Connect(server.Get(), *address, static_cast<std::uint16_t>(port))) {
         return;
     }
     net::SetNoDelay(browser.Get());

@@ -14,7 +14,9 @@
 namespace net {
 namespace {
 
-int Fd(SocketHandle s) { return static_cast<int>(s); }
+int Fd(SocketHandle s) {
+    return static_cast<int>(s);
+}
 
 sockaddr_in MakeAddress(std::uint32_t address, std::uint16_t port) {
     sockaddr_in sa{};
@@ -26,7 +28,9 @@ sockaddr_in MakeAddress(std::uint32_t address, std::uint16_t port) {
 
 }  // namespace
 
-bool Startup() { return true; }
+bool Startup() {
+    return true;
+}
 void Cleanup() {}
 
 SocketHandle OpenTcp() {
@@ -43,7 +47,9 @@ bool BindIPv4(SocketHandle s, std::uint32_t address, std::uint16_t port) {
     return ::bind(Fd(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
 }
 
-bool Listen(SocketHandle s, int backlog) { return ::listen(Fd(s), backlog) == 0; }
+bool Listen(SocketHandle s, int backlog) {
+    return ::listen(Fd(s), backlog) == 0;
+}
 
 SocketHandle Accept(SocketHandle s) {
     int fd;
@@ -108,14 +114,18 @@ bool SendAll(SocketHandle s, const char* data, std::size_t length) {
     return true;
 }
 
-void ShutdownBoth(SocketHandle s) { ::shutdown(Fd(s), SHUT_RDWR); }
+void ShutdownBoth(SocketHandle s) {
+    ::shutdown(Fd(s), SHUT_RDWR);
+}
 
 void SetNoDelay(SocketHandle s) {
     int on = 1;
     ::setsockopt(Fd(s), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
-void Close(SocketHandle s) { ::close(Fd(s)); }
+void Close(SocketHandle s) {
+    ::close(Fd(s));
+}
 
 void SetReceiveTimeout(SocketHandle s, int milliseconds) {
     timeval tv{};

@@ -7,7 +7,9 @@
 namespace net {
 namespace {
 
-SOCKET Sock(SocketHandle s) { return static_cast<SOCKET>(s); }
+SOCKET Sock(SocketHandle s) {
+    return static_cast<SOCKET>(s);
+}
 
 sockaddr_in MakeAddress(std::uint32_t address, std::uint16_t port) {
     sockaddr_in sa{};
@@ -24,7 +26,9 @@ bool Startup() {
     return WSAStartup(0x0101, &data) == 0;
 }
 
-void Cleanup() { WSACleanup(); }
+void Cleanup() {
+    WSACleanup();
+}
 
 SocketHandle OpenTcp() {
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -36,7 +40,9 @@ bool BindIPv4(SocketHandle s, std::uint32_t address, std::uint16_t port) {
     return ::bind(Sock(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
 }
 
-bool Listen(SocketHandle s, int backlog) { return ::listen(Sock(s), backlog) == 0; }
+bool Listen(SocketHandle s, int backlog) {
+    return ::listen(Sock(s), backlog) == 0;
+}
 
 SocketHandle Accept(SocketHandle s) {
     SOCKET a = ::accept(Sock(s), nullptr, nullptr);
@@ -89,14 +95,18 @@ bool SendAll(SocketHandle s, const char* data, std::size_t length) {
     return true;
 }
 
-void ShutdownBoth(SocketHandle s) { ::shutdown(Sock(s), SD_BOTH); }
+void ShutdownBoth(SocketHandle s) {
+    ::shutdown(Sock(s), SD_BOTH);
+}
 
 void SetNoDelay(SocketHandle s) {
     BOOL on = TRUE;
     ::setsockopt(Sock(s), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
-void Close(SocketHandle s) { ::closesocket(Sock(s)); }
+void Close(SocketHandle s) {
+    ::closesocket(Sock(s));
+}
 
 void SetReceiveTimeout(SocketHandle s, int milliseconds) {
     DWORD ms = static_cast<DWORD>(milliseconds);

@@ -1,7 +1,7 @@
 #include "thread_start.h"
 
-#include <windows.h>
 #include <process.h>
+#include <windows.h>
 
 namespace engine {
 namespace {
@@ -21,9 +21,8 @@ unsigned __stdcall Trampoline(void* p) {
 
 bool StartDetachedThread(void (*entry)(void*), void* arg) {
     auto start = std::make_unique<Start>(Start{entry, arg});
-    uintptr_t handle = _beginthreadex(nullptr, static_cast<unsigned>(kWorkerStackSize),
-                                      &Trampoline, start.get(),
-                                      STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    uintptr_t handle = _beginthreadex(nullptr, static_cast<unsigned>(kWorkerStackSize), &Trampoline,
+                                      start.get(), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (handle == 0) {
         return false;
     }

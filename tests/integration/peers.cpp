@@ -90,10 +90,9 @@ Tinyproxy::Tinyproxy()
     : m_port(FreePort()),
       m_process(
           [this] {
-              m_dir.Write("tinyproxy.conf",
-                          "Port " + std::to_string(m_port) +
-                              "\nListen 127.0.0.1\nTimeout 60\nMaxClients 2000\n"
-                              "LogLevel Critical\nAllow 127.0.0.1\n");
+              m_dir.Write("tinyproxy.conf", "Port " + std::to_string(m_port) +
+                                                "\nListen 127.0.0.1\nTimeout 60\nMaxClients 2000\n"
+                                                "LogLevel Critical\nAllow 127.0.0.1\n");
               return std::vector<std::string>{Find({"/usr/bin/tinyproxy", "/usr/sbin/tinyproxy"}),
                                               "-d", "-c", m_dir.Path() + "/tinyproxy.conf"};
           }(),
@@ -108,18 +107,22 @@ Nginx::Nginx()
               fs::create_directory(d + "/www");
               m_dir.Write("nginx.conf",
                           "daemon off;\nmaster_process off;\nworker_processes 1;\n"
-                          "pid " + d + "/nginx.pid;\nerror_log " + d + "/error.log;\n"
-                          "events { worker_connections 4096; }\n"
-                          "http {\n access_log off;\n keepalive_requests 100000;\n"
-                          " client_body_temp_path " + d + "/body;\n proxy_temp_path " + d +
-                          "/proxy;\n fastcgi_temp_path " + d + "/fcgi;\n uwsgi_temp_path " + d +
-                          "/uwsgi;\n scgi_temp_path " + d + "/scgi;\n"
-                          " default_type application/octet-stream;\n"
-                          " types { text/html html; }\n"
-                          " server {\n  listen 127.0.0.1:" + std::to_string(m_port) +
-                          ";\n  root " + d + "/www;\n }\n}\n");
-              return std::vector<std::string>{Find({"/usr/sbin/nginx", "/usr/bin/nginx"}), "-p",
-                                              d, "-c", d + "/nginx.conf"};
+                          "pid " +
+                              d + "/nginx.pid;\nerror_log " + d +
+                              "/error.log;\n"
+                              "events { worker_connections 4096; }\n"
+                              "http {\n access_log off;\n keepalive_requests 100000;\n"
+                              " client_body_temp_path " +
+                              d + "/body;\n proxy_temp_path " + d + "/proxy;\n fastcgi_temp_path " +
+                              d + "/fcgi;\n uwsgi_temp_path " + d + "/uwsgi;\n scgi_temp_path " +
+                              d +
+                              "/scgi;\n"
+                              " default_type application/octet-stream;\n"
+                              " types { text/html html; }\n"
+                              " server {\n  listen 127.0.0.1:" +
+                              std::to_string(m_port) + ";\n  root " + d + "/www;\n }\n}\n");
+              return std::vector<std::string>{Find({"/usr/sbin/nginx", "/usr/bin/nginx"}), "-p", d,
+                                              "-c", d + "/nginx.conf"};
           }(),
           m_dir.Path() + "/nginx.log"),
       m_ready(m_process.Started() && WaitForListener(m_port)) {}

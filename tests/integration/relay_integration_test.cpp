@@ -53,15 +53,17 @@ protected:
     }
     static std::string Get(const std::string& path, const std::string& version = "HTTP/1.1",
                            const std::string& extra = "") {
-        return "GET " + Url(path) + " " + version + "\r\nHost: 127.0.0.1:" +
-               std::to_string(s_origin->Port()) + "\r\n" + extra + "\r\n";
+        return "GET " + Url(path) + " " + version +
+               "\r\nHost: 127.0.0.1:" + std::to_string(s_origin->Port()) + "\r\n" + extra + "\r\n";
     }
     static std::string Body(const std::string& response) {
         std::size_t end = response.find("\r\n\r\n");
         return end == std::string::npos ? std::string() : response.substr(end + 4);
     }
 
-    net::Socket Browser() { return ConnectLoopback(static_cast<std::uint16_t>(m_engine.ListeningPort())); }
+    net::Socket Browser() {
+        return ConnectLoopback(static_cast<std::uint16_t>(m_engine.ListeningPort()));
+    }
 
     CProxyServer m_engine;
     static Nginx* s_origin;
@@ -144,8 +146,8 @@ TEST_F(RelayIntegration, ClosesOnEitherSideLeaveNothingBehind) {
         std::string response = ReceiveToClose(browser);
         EXPECT_EQ(Body(response).size(), kIndex.size());
     }
-    EXPECT_TRUE(WaitFor([&] { return OpenDescriptors() == descriptors && Threads() == threads; },
-                        10000))
+    EXPECT_TRUE(
+        WaitFor([&] { return OpenDescriptors() == descriptors && Threads() == threads; }, 10000))
         << OpenDescriptors() << " descriptors (was " << descriptors << "), " << Threads()
         << " threads (was " << threads << ")";
 }
@@ -170,8 +172,8 @@ TEST_F(RelayIntegration, ThousandConnectionsLeaveNoDescriptorOrThread) {
         }
     }
     EXPECT_EQ(completed, kBatches * (kPerBatch - 17));
-    EXPECT_TRUE(WaitFor([&] { return OpenDescriptors() == descriptors && Threads() == threads; },
-                        20000))
+    EXPECT_TRUE(
+        WaitFor([&] { return OpenDescriptors() == descriptors && Threads() == threads; }, 20000))
         << OpenDescriptors() << " descriptors (was " << descriptors << "), " << Threads()
         << " threads (was " << threads << ")";
 }

@@ -80,8 +80,12 @@ std::string ReceiveCount(const net::Socket& s, std::size_t count) {
     return data;
 }
 
-std::string ReceiveResponse(const net::Socket& s) { return ReceiveMessage(s); }
-std::string ReceiveRequest(const net::Socket& s) { return ReceiveMessage(s); }
+std::string ReceiveResponse(const net::Socket& s) {
+    return ReceiveMessage(s);
+}
+std::string ReceiveRequest(const net::Socket& s) {
+    return ReceiveMessage(s);
+}
 
 bool PeerClosed(const net::Socket& s) {
     char c;
