@@ -84,12 +84,10 @@ void CProxyServer::ListenThread(const std::shared_ptr<ListenerRun>& run) {
         }
     } endMark{*run};
 
-    if (!net::Startup()) {
+    net::SocketLibrary library;
+    if (!library.Started()) {
         return;
     }
-    struct CleanupMark {
-        ~CleanupMark() { net::Cleanup(); }
-    } cleanupMark;
 
     net::SocketHandle listening = net::OpenTcp();
     if (listening == net::kNoSocket) {

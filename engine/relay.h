@@ -11,6 +11,7 @@ inline constexpr int kRelayChunkSize = 16384;
 // Both sockets of one relayed connection. The two relay workers share it; the
 // last one to let go closes each socket, exactly once.
 struct ConnectionSockets {
+    net::SocketLibrary library;  // outlives the sockets below
     net::Socket browser;
     net::Socket upstream;
     // Set by the first direction to end. A POSIX socket shut down for reading

@@ -6,7 +6,11 @@
 #include "relay.h"
 #include "request_head.h"
 
-void RequestThread(net::Socket browser, std::shared_ptr<const ConnectionContext> context) {
+void RequestThread(net::Socket accepted, std::shared_ptr<const ConnectionContext> context) {
+    // The connection may outlive the listener that accepted it; the library
+    // is declared first so that it outlives the sockets of this function.
+    net::SocketLibrary library;
+    net::Socket browser = std::move(accepted);
     const UpstreamSettings& upstream = context->upstream;
 
     char first[kHeadReadSize];

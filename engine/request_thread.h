@@ -17,4 +17,4 @@ struct ConnectionContext {
 // Reads and rebuilds the first request head, connects the upstream side,
 // sends the head and starts the two relays. Any failure gives the connection
 // up: both sockets are closed and the browser gets no answer.
-void RequestThread(net::Socket browser, std::shared_ptr<const ConnectionContext> context);
+void RequestThread(net::Socket accepted, std::shared_ptr<const ConnectionContext> context);

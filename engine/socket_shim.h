@@ -64,6 +64,25 @@ inline void CloseOnce(std::atomic<SocketHandle>& slot) {
     }
 }
 
+// Holds the socket library open while it lives. Winsock counts its users and
+// cancels every socket of the process when the last one leaves, so whatever
+// keeps sockets beyond the listener's life holds one of these too.
+class SocketLibrary {
+public:
+    SocketLibrary() : m_started(Startup()) {}
+    ~SocketLibrary() {
+        if (m_started) {
+            Cleanup();
+        }
+    }
+    SocketLibrary(const SocketLibrary&) = delete;
+    SocketLibrary& operator=(const SocketLibrary&) = delete;
+    bool Started() const { return m_started; }
+
+private:
+    bool m_started;
+};
+
 // Sole owner of one socket; closes it when destroyed.
 class Socket {
 public:
