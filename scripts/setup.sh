@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev libsqlite3-dev
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine64
   tinyproxy nginx-light libnginx-mod-stream privoxy wrk procps curl
 )
