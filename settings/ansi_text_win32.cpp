@@ -1,0 +1,7 @@
+#include "ansi_text.h"
+
+#include <windows.h>
+
+bool IsAnsiLeadByte(unsigned char c) {
+    return IsDBCSLeadByte(c) != FALSE;
+}

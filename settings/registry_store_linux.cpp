@@ -1,0 +1,259 @@
+#include "registry_store_linux.h"
+
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <limits>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace {
+
+struct DatabaseCloser {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct StatementFinalizer {
+    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+};
+using Connection = std::unique_ptr<sqlite3, DatabaseCloser>;
+using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
+// Key rows exist so that, as in the registry, a key can exist without values
+// and opening a key that was never created fails.
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS registry_keys("
+    " root INTEGER NOT NULL,"
+    " path TEXT NOT NULL COLLATE NOCASE,"
+    " PRIMARY KEY(root, path));"
+    "CREATE TABLE IF NOT EXISTS registry_values("
+    " root INTEGER NOT NULL,"
+    " path TEXT NOT NULL COLLATE NOCASE,"
+    " name TEXT NOT NULL COLLATE NOCASE,"
+    " type INTEGER NOT NULL,"
+    " data BLOB NOT NULL,"
+    " PRIMARY KEY(root, path, name));";
+
+Statement Prepare(sqlite3* db, const char* sql) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(stmt);
+        return nullptr;
+    }
+    return Statement(stmt);
+}
+
+void BindText(sqlite3_stmt* stmt, int index, std::string_view text) {
+    sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+bool Exec(sqlite3* db, const char* sql) {
+    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+// Opens the database without ever creating or rewriting a file that is not
+// ours: SQLite refuses to write a file that is not a database.
+Connection Open(const std::filesystem::path& file, bool forWriting,
+                std::chrono::milliseconds busyTimeout) {
+    if (file.empty()) {
+        return nullptr;
+    }
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+    if (forWriting) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(file.parent_path(), ec)) {
+            std::filesystem::create_directories(file.parent_path(), ec);
+            // Settings may hold proxy credentials one day: owner only.
+            std::filesystem::permissions(file.parent_path(), std::filesystem::perms::owner_all, ec);
+        }
+        flags |= SQLITE_OPEN_CREATE;
+    }
+    sqlite3* raw = nullptr;
+    int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
+    Connection db(raw);
+    if (rc != SQLITE_OK && !forWriting) {
+        // A store we may only read still gives its values.
+        db.reset();
+        raw = nullptr;
+        rc = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
+        db.reset(raw);
+    }
+    if (rc != SQLITE_OK) {
+        return nullptr;
+    }
+    const auto ms = busyTimeout.count();
+    sqlite3_busy_timeout(db.get(), ms > std::numeric_limits<int>::max()
+                                       ? std::numeric_limits<int>::max()
+                                       : static_cast<int>(ms));
+    if (forWriting) {
+        // WAL lets readers go on while a writer commits; FULL makes every
+        // commit durable, not only atomic.
+        if (!Exec(db.get(), "PRAGMA journal_mode=WAL") ||
+            !Exec(db.get(), "PRAGMA synchronous=FULL")) {
+            return nullptr;
+        }
+    } else if (!Exec(db.get(), "PRAGMA query_only=1")) {
+        return nullptr;
+    }
+    return db;
+}
+
+// The root itself exists as soon as the store has its tables.
+bool KeyExists(sqlite3* db, RegistryRoot root, std::string_view path) {
+    if (path.empty()) {
+        return Prepare(db, "SELECT 1 FROM registry_values LIMIT 0") != nullptr;
+    }
+    auto stmt = Prepare(db, "SELECT 1 FROM registry_keys WHERE root=?1 AND path=?2");
+    if (!stmt) {
+        return false;
+    }
+    sqlite3_bind_int64(stmt.get(), 1, static_cast<sqlite3_int64>(root));
+    BindText(stmt.get(), 2, path);
+    return sqlite3_step(stmt.get()) == SQLITE_ROW;
+}
+
+// Inserts the key and every parent; call inside a transaction.
+bool InsertKeyRows(sqlite3* db, RegistryRoot root, std::string_view path) {
+    auto stmt = Prepare(db, "INSERT OR IGNORE INTO registry_keys(root, path) VALUES(?1, ?2)");
+    if (!stmt) {
+        return false;
+    }
+    for (std::size_t i = 1; i <= path.size(); ++i) {
+        if (i != path.size() && path[i] != '\\') {
+            continue;
+        }
+        sqlite3_reset(stmt.get());
+        sqlite3_bind_int64(stmt.get(), 1, static_cast<sqlite3_int64>(root));
+        BindText(stmt.get(), 2, path.substr(0, i));
+        if (sqlite3_step(stmt.get()) != SQLITE_DONE) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Runs work inside one IMMEDIATE transaction: taking the write lock up front
+// means a busy writer is waited for, not discovered half-way.
+template <class Work>
+bool InTransaction(sqlite3* db, Work&& work) {
+    if (!Exec(db, "BEGIN IMMEDIATE")) {
+        return false;
+    }
+    if (!work() || !Exec(db, "COMMIT")) {
+        Exec(db, "ROLLBACK");
+        return false;
+    }
+    return true;
+}
+
+class SqliteRegistryKey final : public IRegistryKey {
+public:
+    SqliteRegistryKey(Connection db, RegistryRoot root, std::string path)
+        : m_db(std::move(db)), m_root(root), m_path(std::move(path)) {}
+
+    std::optional<RegistryData> QueryValue(std::string_view name) override {
+        auto stmt = Prepare(m_db.get(),
+                            "SELECT type, data FROM registry_values"
+                            " WHERE root=?1 AND path=?2 AND name=?3");
+        if (!stmt) {
+            return std::nullopt;
+        }
+        sqlite3_bind_int64(stmt.get(), 1, static_cast<sqlite3_int64>(m_root));
+        BindText(stmt.get(), 2, m_path);
+        BindText(stmt.get(), 3, name);
+        if (sqlite3_step(stmt.get()) != SQLITE_ROW) {
+            return std::nullopt;
+        }
+        RegistryData data;
+        data.type = static_cast<std::uint32_t>(sqlite3_column_int64(stmt.get(), 0));
+        const void* blob = sqlite3_column_blob(stmt.get(), 1);
+        const int size = sqlite3_column_bytes(stmt.get(), 1);
+        if (blob != nullptr && size > 0) {
+            data.bytes.assign(static_cast<const char*>(blob), static_cast<std::size_t>(size));
+        }
+        return data;
+    }
+
+    bool SetValue(std::string_view name, std::uint32_t type, std::string_view bytes) override {
+        return InTransaction(m_db.get(), [&] {
+            // The key may have been removed by another process meanwhile.
+            if (!InsertKeyRows(m_db.get(), m_root, m_path)) {
+                return false;
+            }
+            auto stmt = Prepare(m_db.get(),
+                                "INSERT INTO registry_values(root, path, name, type, data)"
+                                " VALUES(?1, ?2, ?3, ?4, ?5)"
+                                " ON CONFLICT(root, path, name)"
+                                " DO UPDATE SET type=excluded.type, data=excluded.data");
+            if (!stmt) {
+                return false;
+            }
+            sqlite3_bind_int64(stmt.get(), 1, static_cast<sqlite3_int64>(m_root));
+            BindText(stmt.get(), 2, m_path);
+            BindText(stmt.get(), 3, name);
+            sqlite3_bind_int64(stmt.get(), 4, type);
+            // A zero-length blob needs a non-null pointer, or it binds NULL.
+            sqlite3_bind_blob(stmt.get(), 5, bytes.empty() ? "" : bytes.data(),
+                              static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+            return sqlite3_step(stmt.get()) == SQLITE_DONE;
+        });
+    }
+
+private:
+    Connection m_db;
+    RegistryRoot m_root;
+    std::string m_path;
+};
+
+}  // namespace
+
+std::filesystem::path DefaultSettingsDatabasePath() {
+    std::filesystem::path base;
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg != nullptr && xdg[0] == '/') {
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (home == nullptr || home[0] == '\0') {
+            return {};
+        }
+        base = std::filesystem::path(home) / ".config";
+    }
+    return base / "quillon" / "settings.db";
+}
+
+SqliteRegistryStore::SqliteRegistryStore(std::filesystem::path database,
+                                         std::chrono::milliseconds busyTimeout)
+    : m_database(std::move(database)), m_busyTimeout(busyTimeout) {}
+
+std::unique_ptr<IRegistryKey> SqliteRegistryStore::OpenKey(RegistryRoot root,
+                                                           std::string_view path) {
+    std::error_code ec;
+    // Reading must not create the database.
+    if (!std::filesystem::is_regular_file(m_database, ec)) {
+        return nullptr;
+    }
+    Connection db = Open(m_database, false, m_busyTimeout);
+    if (!db || !KeyExists(db.get(), root, path)) {
+        return nullptr;
+    }
+    return std::make_unique<SqliteRegistryKey>(std::move(db), root, std::string(path));
+}
+
+std::unique_ptr<IRegistryKey> SqliteRegistryStore::CreateKey(RegistryRoot root,
+                                                             std::string_view path) {
+    Connection db = Open(m_database, true, m_busyTimeout);
+    if (!db) {
+        return nullptr;
+    }
+    if (!KeyExists(db.get(), root, path)) {
+        bool created = InTransaction(db.get(), [&] {
+            return Exec(db.get(), kSchema) && InsertKeyRows(db.get(), root, path);
+        });
+        if (!created) {
+            return nullptr;
+        }
+    }
+    return std::make_unique<SqliteRegistryKey>(std::move(db), root, std::string(path));
+}
