@@ -1,8 +1,9 @@
 #include "registry_store_linux.h"
 
+#include "config_home_linux.h"
+
 #include <sqlite3.h>
 
-#include <cstdlib>
 #include <limits>
 #include <string>
 #include <system_error>
@@ -45,6 +46,31 @@ Statement Prepare(sqlite3* db, const char* sql) {
 
 void BindText(sqlite3_stmt* stmt, int index, std::string_view text) {
     sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+std::string ColumnBytes(sqlite3_stmt* stmt, int column) {
+    const void* blob = sqlite3_column_blob(stmt, column);
+    const int size = sqlite3_column_bytes(stmt, column);
+    if (blob == nullptr || size <= 0) {
+        return {};
+    }
+    return std::string(static_cast<const char*>(blob), static_cast<std::size_t>(size));
+}
+
+// ASCII case folding, as SQLite's NOCASE does.
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto fold = [](char c) {
+            return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        };
+        if (fold(a[i]) != fold(b[i])) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool Exec(sqlite3* db, const char* sql) {
@@ -167,11 +193,7 @@ public:
         }
         RegistryData data;
         data.type = static_cast<std::uint32_t>(sqlite3_column_int64(stmt.get(), 0));
-        const void* blob = sqlite3_column_blob(stmt.get(), 1);
-        const int size = sqlite3_column_bytes(stmt.get(), 1);
-        if (blob != nullptr && size > 0) {
-            data.bytes.assign(static_cast<const char*>(blob), static_cast<std::size_t>(size));
-        }
+        data.bytes = ColumnBytes(stmt.get(), 1);
         return data;
     }
 
@@ -209,18 +231,8 @@ private:
 }  // namespace
 
 std::filesystem::path DefaultSettingsDatabasePath() {
-    std::filesystem::path base;
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg != nullptr && xdg[0] == '/') {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (home == nullptr || home[0] == '\0') {
-            return {};
-        }
-        base = std::filesystem::path(home) / ".config";
-    }
-    return base / "quillon" / "settings.db";
+    std::filesystem::path base = UserConfigHome();
+    return base.empty() ? base : base / "quillon" / "settings.db";
 }
 
 SqliteRegistryStore::SqliteRegistryStore(std::filesystem::path database,
@@ -256,4 +268,95 @@ std::unique_ptr<IRegistryKey> SqliteRegistryStore::CreateKey(RegistryRoot root,
         }
     }
     return std::make_unique<SqliteRegistryKey>(std::move(db), root, std::string(path));
+}
+
+std::optional<std::vector<SqliteRegistryStore::NamedValue>> SqliteRegistryStore::Values(
+    RegistryRoot root, std::string_view path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(m_database, ec)) {
+        return std::nullopt;
+    }
+    Connection db = Open(m_database, false, m_busyTimeout);
+    if (!db || !KeyExists(db.get(), root, path)) {
+        return std::nullopt;
+    }
+    auto stmt = Prepare(db.get(),
+                        "SELECT name, type, data FROM registry_values"
+                        " WHERE root=?1 AND path=?2 ORDER BY rowid");
+    if (!stmt) {
+        return std::nullopt;
+    }
+    sqlite3_bind_int64(stmt.get(), 1, static_cast<sqlite3_int64>(root));
+    BindText(stmt.get(), 2, path);
+    std::vector<NamedValue> values;
+    while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
+        NamedValue value;
+        value.name = ColumnBytes(stmt.get(), 0);
+        value.data.type = static_cast<std::uint32_t>(sqlite3_column_int64(stmt.get(), 1));
+        value.data.bytes = ColumnBytes(stmt.get(), 2);
+        values.push_back(std::move(value));
+    }
+    return values;
+}
+
+std::vector<std::string> SqliteRegistryStore::Subkeys(RegistryRoot root, std::string_view path) {
+    std::vector<std::string> subkeys;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(m_database, ec)) {
+        return subkeys;
+    }
+    Connection db = Open(m_database, false, m_busyTimeout);
+    auto stmt =
+        db ? Prepare(db.get(), "SELECT path FROM registry_keys WHERE root=?1 ORDER BY rowid")
+           : nullptr;
+    if (!stmt) {
+        return subkeys;
+    }
+    sqlite3_bind_int64(stmt.get(), 1, static_cast<sqlite3_int64>(root));
+    const std::string prefix = path.empty() ? std::string() : std::string(path) + "\\";
+    while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
+        std::string key = ColumnBytes(stmt.get(), 0);
+        if (key.size() <= prefix.size() ||
+            !EqualNoCase(std::string_view(key).substr(0, prefix.size()), prefix)) {
+            continue;
+        }
+        std::string_view child = std::string_view(key).substr(prefix.size());
+        if (child.find('\\') == std::string_view::npos) {
+            subkeys.emplace_back(child);
+        }
+    }
+    return subkeys;
+}
+
+SqliteRegistryStore::DeleteResult SqliteRegistryStore::DeleteValue(RegistryRoot root,
+                                                                   std::string_view path,
+                                                                   std::string_view name) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(m_database, ec)) {
+        return DeleteResult::Absent;
+    }
+    Connection db = Open(m_database, true, m_busyTimeout);
+    if (!db) {
+        return DeleteResult::Failed;
+    }
+    int changes = 0;
+    bool done = InTransaction(db.get(), [&] {
+        auto stmt =
+            Prepare(db.get(), "DELETE FROM registry_values WHERE root=?1 AND path=?2 AND name=?3");
+        if (!stmt) {
+            return false;
+        }
+        sqlite3_bind_int64(stmt.get(), 1, static_cast<sqlite3_int64>(root));
+        BindText(stmt.get(), 2, path);
+        BindText(stmt.get(), 3, name);
+        if (sqlite3_step(stmt.get()) != SQLITE_DONE) {
+            return false;
+        }
+        changes = sqlite3_changes(db.get());
+        return true;
+    });
+    if (!done) {
+        return DeleteResult::Failed;
+    }
+    return changes > 0 ? DeleteResult::Deleted : DeleteResult::Absent;
 }

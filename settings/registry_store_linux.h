@@ -4,6 +4,9 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "registry_store.h"
 
@@ -23,6 +26,17 @@ public:
     std::unique_ptr<IRegistryKey> CreateKey(RegistryRoot root, std::string_view path) override;
 
     const std::filesystem::path& Database() const { return m_database; }
+
+    // For administration tools: what the registry's own editor would show.
+    struct NamedValue {
+        std::string name;
+        RegistryData data;
+    };
+    // nullopt when the key does not exist or the store cannot be read.
+    std::optional<std::vector<NamedValue>> Values(RegistryRoot root, std::string_view path);
+    std::vector<std::string> Subkeys(RegistryRoot root, std::string_view path);
+    enum class DeleteResult { Deleted, Absent, Failed };
+    DeleteResult DeleteValue(RegistryRoot root, std::string_view path, std::string_view name);
 
 private:
     std::filesystem::path m_database;
