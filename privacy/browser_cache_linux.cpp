@@ -1,0 +1,183 @@
+#include "browser_cache_linux.h"
+
+#include <fstream>
+#include <system_error>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool IsHex(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool AllHex(std::string_view s) {
+    for (char c : s) {
+        if (!IsHex(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsFirefoxEntryName(std::string_view name) {
+    return name.size() == 40 && AllHex(name);
+}
+
+bool IsChromiumEntryName(std::string_view name) {
+    return name.size() == 18 && name.substr(16) == "_0" && AllHex(name.substr(0, 16));
+}
+
+std::uint32_t BigEndian32(const unsigned char* p) {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           std::uint32_t{p[3]};
+}
+
+std::uint32_t LittleEndian32(const unsigned char* p) {
+    return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+           (std::uint32_t{p[3]} << 24);
+}
+
+bool ReadAt(std::ifstream& in, std::uint64_t offset, void* out, std::size_t size) {
+    in.seekg(static_cast<std::streamoff>(offset));
+    in.read(static_cast<char*>(out), static_cast<std::streamsize>(size));
+    return in.gcount() == static_cast<std::streamsize>(size);
+}
+
+constexpr std::uint32_t kMaxKeyLength = 64 * 1024;
+
+}  // namespace
+
+// Firefox: the last 4 bytes give the metadata offset; there a hash (4 bytes)
+// and one 2-byte hash per 256 KiB chunk of data precede the header of eight
+// 32-bit fields, the 7th being the key length; the key follows, and the URL
+// is what follows the ",:" that ends the key's tags.
+std::string FirefoxCacheEntryUrl(const fs::path& file) {
+    std::error_code ec;
+    std::uintmax_t size = fs::file_size(file, ec);
+    if (ec || size < 4) {
+        return {};
+    }
+    std::ifstream in(file, std::ios::binary);
+    unsigned char tail[4];
+    if (!ReadAt(in, size - 4, tail, 4)) {
+        return {};
+    }
+    std::uint64_t metadata = BigEndian32(tail);
+    std::uint64_t chunks = (metadata + 256 * 1024 - 1) / (256 * 1024);
+    std::uint64_t header = metadata + 4 + 2 * chunks;
+    unsigned char fields[32];
+    if (header + sizeof fields > size || !ReadAt(in, header, fields, sizeof fields)) {
+        return {};
+    }
+    std::uint32_t keyLength = BigEndian32(fields + 24);
+    if (keyLength == 0 || keyLength > kMaxKeyLength || header + 32 + keyLength > size) {
+        return {};
+    }
+    std::string key(keyLength, '\0');
+    if (!ReadAt(in, header + 32, key.data(), keyLength)) {
+        return {};
+    }
+    std::size_t tags = key.find(",:");
+    if (tags != std::string::npos) {
+        return key.substr(tags + 2);
+    }
+    std::size_t colon = key.find(':');
+    return colon == std::string::npos ? std::string() : key.substr(colon + 1);
+}
+
+// Chromium's simple cache: magic (8 bytes, little-endian), version, key
+// length, key hash, padding; then the key "1/0/_dk_<site> <site> <url>".
+std::string ChromiumCacheEntryUrl(const fs::path& file) {
+    constexpr std::uint64_t kMagic = 0xfcfb6d1ba7725c30ULL;
+    std::ifstream in(file, std::ios::binary);
+    unsigned char head[24];
+    if (!ReadAt(in, 0, head, sizeof head)) {
+        return {};
+    }
+    std::uint64_t magic = LittleEndian32(head) | (std::uint64_t{LittleEndian32(head + 4)} << 32);
+    std::uint32_t keyLength = LittleEndian32(head + 12);
+    if (magic != kMagic || keyLength == 0 || keyLength > kMaxKeyLength) {
+        return {};
+    }
+    std::string key(keyLength, '\0');
+    if (!ReadAt(in, sizeof head, key.data(), keyLength)) {
+        return {};
+    }
+    std::size_t space = key.rfind(' ');
+    return space == std::string::npos ? key : key.substr(space + 1);
+}
+
+struct CacheFolderWalk::State {
+    BrowserKind kind;
+    fs::directory_iterator it;
+    bool open = false;
+    fs::path currentFile;
+    std::string name;
+    UrlCacheEntry entry;
+};
+
+CacheFolderWalk::CacheFolderWalk(BrowserKind kind, fs::path folder)
+    : m_state(std::make_unique<State>()) {
+    m_state->kind = kind;
+    std::error_code ec;
+    m_state->it = fs::directory_iterator(folder, ec);
+    m_state->open = !ec;
+}
+
+CacheFolderWalk::~CacheFolderWalk() = default;
+
+const UrlCacheEntry* CacheFolderWalk::Next() {
+    State& s = *m_state;
+    s.currentFile.clear();
+    std::error_code ec;
+    while (s.open && s.it != fs::directory_iterator()) {
+        fs::path file = s.it->path();
+        bool regular = s.it->is_regular_file(ec) && !s.it->is_symlink(ec);
+        s.it.increment(ec);
+        if (ec) {
+            s.open = false;
+        }
+        std::string leaf = file.filename().string();
+        if (!regular) {
+            continue;
+        }
+        std::string url;
+        if (s.kind == BrowserKind::Firefox) {
+            if (!IsFirefoxEntryName(leaf)) {
+                continue;
+            }
+            url = FirefoxCacheEntryUrl(file);
+        } else {
+            // The magic number is checked: only real entry files are deleted.
+            if (!IsChromiumEntryName(leaf) || (url = ChromiumCacheEntryUrl(file)).empty()) {
+                continue;
+            }
+        }
+        s.currentFile = std::move(file);
+        s.name = url.empty() ? s.currentFile.string() : std::move(url);
+        s.entry.sourceUrlName = s.name;
+        s.entry.type = 0;
+        return &s.entry;
+    }
+    s.open = false;
+    return nullptr;
+}
+
+bool CacheFolderWalk::DeleteCurrent() {
+    State& s = *m_state;
+    if (s.currentFile.empty()) {
+        return false;
+    }
+    std::error_code ec;
+    bool removed = fs::remove(s.currentFile, ec);
+    if (s.kind == BrowserKind::Chromium && removed) {
+        std::string stem = s.currentFile.string();
+        stem.resize(stem.size() - 1);
+        fs::remove(stem + "1", ec);
+        fs::remove(stem + "s", ec);
+    }
+    s.currentFile.clear();
+    return removed;
+}

@@ -1,0 +1,439 @@
+#include "browser_database_linux.h"
+
+#include <sqlite3.h>
+
+#include <system_error>
+#include <utility>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct DatabaseCloser {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct StatementFinalizer {
+    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+};
+using Connection = std::unique_ptr<sqlite3, DatabaseCloser>;
+using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
+// Rows read per query; the select is not kept open while rows are deleted.
+constexpr int kBatchRows = 512;
+
+// Never creates the file: a browser database that is not there stays absent.
+Connection OpenExisting(const fs::path& file, const DatabaseAccess& access) {
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec)) {
+        return nullptr;
+    }
+    sqlite3* raw = nullptr;
+    int rc =
+        sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    Connection db(raw);
+    if (rc != SQLITE_OK) {
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db.get(), static_cast<int>(access.busyTimeout.count()));
+    sqlite3_extended_result_codes(db.get(), 1);
+    return db;
+}
+
+Statement Prepare(sqlite3* db, const char* sql) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(stmt);
+        return nullptr;
+    }
+    return Statement(stmt);
+}
+
+bool Exec(sqlite3* db, const char* sql) {
+    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+// Runs a prepared statement to its end with ?1 = key (when it has one).
+bool RunWithKey(sqlite3_stmt* stmt, sqlite3_int64 key) {
+    if (sqlite3_bind_parameter_count(stmt) >= 1) {
+        sqlite3_bind_int64(stmt, 1, key);
+    }
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    }
+    sqlite3_reset(stmt);
+    return rc == SQLITE_DONE;
+}
+
+// The IMMEDIATE transaction of one walk or script: rolled back unless
+// committed, so an early return or a failure leaves the file untouched.
+class Transaction {
+public:
+    explicit Transaction(sqlite3* db) : m_db(db) { m_open = Exec(db, "BEGIN IMMEDIATE"); }
+    ~Transaction() { Rollback(); }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    bool Open() const {
+        // SQLite rolls back by itself after some errors (disk full, I/O).
+        return m_open && sqlite3_get_autocommit(m_db) == 0;
+    }
+    bool Commit() {
+        if (!Open()) {
+            return false;
+        }
+        if (!Exec(m_db, "COMMIT")) {
+            Rollback();
+            return false;
+        }
+        m_open = false;
+        return true;
+    }
+    bool Restart() { return Commit() && (m_open = Exec(m_db, "BEGIN IMMEDIATE")); }
+    void Rollback() {
+        if (m_open && sqlite3_get_autocommit(m_db) == 0) {
+            Exec(m_db, "ROLLBACK");
+        }
+        m_open = false;
+    }
+
+private:
+    sqlite3* m_db;
+    bool m_open = false;
+};
+
+constexpr const char* kFirefoxNotBookmarked =
+    "foreign_count = 0"
+    " AND NOT EXISTS (SELECT 1 FROM moz_bookmarks WHERE fk = moz_places.id)"
+    " AND NOT EXISTS (SELECT 1 FROM moz_keywords WHERE place_id = moz_places.id)";
+
+// A bookmarked place stays, with no trace of having been visited; Firefox
+// recomputes its frecency.
+constexpr const char* kFirefoxResetPlace =
+    "UPDATE moz_places SET visit_count = 0, last_visit_date = NULL, typed = 0, frecency = 0,"
+    " recalc_frecency = 1, recalc_alt_frecency = 1 WHERE id = ?1";
+
+// Firefox keeps its counters and orphans up to date with TEMP triggers of its
+// own, which an outside writer does not have.
+const std::vector<const char*>& FirefoxOrphans() {
+    static const std::vector<const char*> statements{
+        "DELETE FROM moz_historyvisits_extra WHERE visit_id NOT IN"
+        " (SELECT id FROM moz_historyvisits)",
+        "DELETE FROM moz_places_extra WHERE place_id NOT IN (SELECT id FROM moz_places)",
+        "DELETE FROM moz_annos WHERE place_id NOT IN (SELECT id FROM moz_places)",
+        "DELETE FROM moz_places_metadata WHERE place_id NOT IN (SELECT id FROM moz_places)"
+        " OR referrer_place_id NOT IN (SELECT id FROM moz_places)",
+        "DELETE FROM moz_newtab_shortcuts_interaction WHERE place_id NOT IN"
+        " (SELECT id FROM moz_places)",
+        "DELETE FROM moz_origins WHERE id NOT IN"
+        " (SELECT origin_id FROM moz_places WHERE origin_id IS NOT NULL)",
+    };
+    return statements;
+}
+
+const std::vector<const char*>& ChromiumOrphans() {
+    static const std::vector<const char*> statements{
+        "DELETE FROM keyword_search_terms WHERE url_id NOT IN (SELECT id FROM urls)",
+        "DELETE FROM segment_usage WHERE segment_id IN"
+        " (SELECT id FROM segments WHERE url_id NOT IN (SELECT id FROM urls))",
+        "DELETE FROM segments WHERE url_id NOT IN (SELECT id FROM urls)",
+        "DELETE FROM visited_links WHERE link_url_id NOT IN (SELECT id FROM urls)",
+        "DELETE FROM visit_source WHERE id NOT IN (SELECT id FROM visits)",
+        "DELETE FROM content_annotations WHERE visit_id NOT IN (SELECT id FROM visits)",
+        "DELETE FROM context_annotations WHERE visit_id NOT IN (SELECT id FROM visits)",
+        "DELETE FROM clusters_and_visits WHERE visit_id NOT IN (SELECT id FROM visits)",
+        "DELETE FROM cluster_visit_duplicates WHERE visit_id NOT IN (SELECT id FROM visits)"
+        " OR duplicate_visit_id NOT IN (SELECT id FROM visits)",
+    };
+    return statements;
+}
+
+std::vector<const char*> Concat(std::vector<const char*> a, const std::vector<const char*>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+}  // namespace
+
+const RowWalkSpec& FirefoxCookieWalk() {
+    static const RowWalkSpec spec{
+        kCookieCacheEntry,
+        "SELECT id, 'Cookie:' || ifnull(name, '') || '@' || ifnull(host, '') || ifnull(path, '')"
+        " FROM moz_cookies WHERE id > ?1 ORDER BY id LIMIT ?2",
+        {"DELETE FROM moz_cookies WHERE id = ?1"},
+        {},
+    };
+    return spec;
+}
+
+const RowWalkSpec& FirefoxHistoryWalk() {
+    static const std::string deletePlace =
+        std::string("DELETE FROM moz_places WHERE id = ?1 AND ") + kFirefoxNotBookmarked;
+    static const RowWalkSpec spec{
+        kUrlHistoryCacheEntry,
+        // Every place with a trace of a visit, and every place nothing else
+        // refers to; bookmarks that were never visited are not history.
+        "SELECT id, 'Visited: ' || ifnull(url, '') FROM moz_places WHERE id > ?1 AND"
+        " (foreign_count = 0 OR visit_count <> 0 OR last_visit_date IS NOT NULL OR typed <> 0"
+        "  OR EXISTS (SELECT 1 FROM moz_historyvisits WHERE place_id = moz_places.id))"
+        " ORDER BY id LIMIT ?2",
+        {
+            "DELETE FROM moz_historyvisits WHERE place_id = ?1",
+            "DELETE FROM moz_inputhistory WHERE place_id = ?1",
+            deletePlace.c_str(),
+            kFirefoxResetPlace,
+        },
+        FirefoxOrphans(),
+    };
+    return spec;
+}
+
+const RowWalkSpec& ChromiumCookieWalk() {
+    static const RowWalkSpec spec{
+        kCookieCacheEntry,
+        "SELECT rowid, 'Cookie:' || name || '@' || host_key || path"
+        " FROM cookies WHERE rowid > ?1 ORDER BY rowid LIMIT ?2",
+        {"DELETE FROM cookies WHERE rowid = ?1"},
+        {},
+    };
+    return spec;
+}
+
+const RowWalkSpec& ChromiumHistoryWalk() {
+    static const RowWalkSpec spec{
+        kUrlHistoryCacheEntry,
+        "SELECT id, 'Visited: ' || ifnull(url, '') FROM urls WHERE id > ?1 ORDER BY id LIMIT ?2",
+        {
+            "DELETE FROM visits WHERE url = ?1",
+            "DELETE FROM urls WHERE id = ?1",
+        },
+        ChromiumOrphans(),
+    };
+    return spec;
+}
+
+const DatabaseScript& FirefoxClearHistory() {
+    static const std::string deletePlaces =
+        std::string("DELETE FROM moz_places WHERE ") + kFirefoxNotBookmarked;
+    static const DatabaseScript script{
+        {
+            "DELETE FROM moz_historyvisits",
+            "DELETE FROM moz_inputhistory",
+            deletePlaces.c_str(),
+            "UPDATE moz_places SET visit_count = 0, last_visit_date = NULL, typed = 0,"
+            " frecency = 0, recalc_frecency = 1, recalc_alt_frecency = 1"
+            " WHERE visit_count <> 0 OR last_visit_date IS NOT NULL OR typed <> 0",
+        },
+        Concat(
+            {
+                "DELETE FROM moz_places_metadata",
+                "DELETE FROM moz_places_metadata_search_queries",
+                "DELETE FROM moz_meta WHERE key LIKE 'origin\\_frecency\\_%' ESCAPE '\\'",
+            },
+            FirefoxOrphans()),
+    };
+    return script;
+}
+
+const DatabaseScript& ChromiumClearHistory() {
+    static const DatabaseScript script{
+        {"DELETE FROM visits", "DELETE FROM urls"},
+        {
+            "DELETE FROM keyword_search_terms",
+            "DELETE FROM segments",
+            "DELETE FROM segment_usage",
+            "DELETE FROM visit_source",
+            "DELETE FROM visited_links",
+            "DELETE FROM downloads",
+            "DELETE FROM downloads_url_chains",
+            "DELETE FROM downloads_slices",
+            "DELETE FROM clusters",
+            "DELETE FROM clusters_and_visits",
+            "DELETE FROM cluster_keywords",
+            "DELETE FROM cluster_visit_duplicates",
+            "DELETE FROM content_annotations",
+            "DELETE FROM context_annotations",
+        },
+    };
+    return script;
+}
+
+const DatabaseScript& FirefoxBlankTypedAddresses() {
+    static const DatabaseScript script{
+        {"UPDATE moz_places SET typed = 0 WHERE typed <> 0", "DELETE FROM moz_inputhistory"},
+        {},
+    };
+    return script;
+}
+
+const DatabaseScript& ChromiumBlankTypedAddresses() {
+    static const DatabaseScript script{
+        {"UPDATE urls SET typed_count = 0 WHERE typed_count <> 0"},
+        {},
+    };
+    return script;
+}
+
+struct RowWalk::State {
+    Connection db;
+    const RowWalkSpec* spec = nullptr;
+    DatabaseAccess access;
+    Statement select;
+    std::vector<Statement> deletes;
+    std::unique_ptr<Transaction> transaction;
+    std::vector<std::pair<sqlite3_int64, std::string>> batch;
+    std::size_t position = 0;
+    sqlite3_int64 lastKey = 0;
+    bool exhausted = false;
+    bool current = false;
+    std::size_t deleted = 0;
+    std::size_t sinceCommit = 0;
+    UrlCacheEntry entry;
+
+    bool Usable() const { return transaction && transaction->Open(); }
+
+    bool FetchBatch() {
+        batch.clear();
+        position = 0;
+        sqlite3_bind_int64(select.get(), 1, lastKey);
+        sqlite3_bind_int(select.get(), 2, kBatchRows);
+        int rc;
+        while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) {
+            const unsigned char* name = sqlite3_column_text(select.get(), 1);
+            batch.emplace_back(sqlite3_column_int64(select.get(), 0),
+                               name ? reinterpret_cast<const char*>(name) : "");
+        }
+        sqlite3_reset(select.get());
+        if (rc != SQLITE_DONE) {
+            batch.clear();
+            return false;
+        }
+        if (!batch.empty()) {
+            lastKey = batch.back().first;
+        }
+        return !batch.empty();
+    }
+
+    // Clean-ups, then the one commit of the walk.
+    void Finish() {
+        if (!Usable()) {
+            return;
+        }
+        if (deleted > 0) {
+            for (const char* sql : spec->cleanUp) {
+                if (Statement stmt = Prepare(db.get(), sql)) {
+                    RunWithKey(stmt.get(), 0);
+                }
+            }
+        }
+        transaction->Commit();
+    }
+};
+
+RowWalk::RowWalk(const fs::path& database, const RowWalkSpec& spec, DatabaseAccess access)
+    : m_state(std::make_unique<State>()) {
+    State& s = *m_state;
+    s.spec = &spec;
+    s.access = access;
+    s.db = OpenExisting(database, access);
+    if (!s.db) {
+        return;
+    }
+    // Every statement is prepared before anything is written: a database
+    // without the tables and columns they name is not touched at all.
+    s.select = Prepare(s.db.get(), spec.select);
+    if (!s.select) {
+        return;
+    }
+    for (const char* sql : spec.deleteEntry) {
+        Statement stmt = Prepare(s.db.get(), sql);
+        if (!stmt) {
+            return;
+        }
+        s.deletes.push_back(std::move(stmt));
+    }
+    s.transaction = std::make_unique<Transaction>(s.db.get());
+}
+
+RowWalk::~RowWalk() {
+    // Statements go before the connection, and the transaction before them.
+    if (m_state->Usable()) {
+        m_state->Finish();
+    }
+}
+
+const UrlCacheEntry* RowWalk::Next() {
+    State& s = *m_state;
+    s.current = false;
+    if (s.exhausted || !s.Usable()) {
+        return nullptr;
+    }
+    if (s.position >= s.batch.size() && !s.FetchBatch()) {
+        s.exhausted = true;
+        s.Finish();
+        return nullptr;
+    }
+    const auto& row = s.batch[s.position++];
+    s.entry.sourceUrlName = row.second;
+    s.entry.type = s.spec->entryType;
+    s.current = true;
+    return &s.entry;
+}
+
+bool RowWalk::DeleteCurrent() {
+    State& s = *m_state;
+    if (!s.current || !s.Usable()) {
+        return false;
+    }
+    s.current = false;
+    sqlite3_int64 key = s.batch[s.position - 1].first;
+    // A failed statement undoes only itself (a row a trigger protects, say);
+    // the walk goes on unless SQLite gave up the whole transaction.
+    bool ok = true;
+    for (const Statement& stmt : s.deletes) {
+        if (!RunWithKey(stmt.get(), key)) {
+            ok = false;
+            break;
+        }
+    }
+    if (!ok) {
+        return false;
+    }
+    ++s.deleted;
+    if (s.access.entriesPerCommit != 0 && ++s.sinceCommit >= s.access.entriesPerCommit) {
+        s.sinceCommit = 0;
+        s.transaction->Restart();
+    }
+    return true;
+}
+
+bool RunDatabaseScript(const fs::path& database, const DatabaseScript& script,
+                       DatabaseAccess access) {
+    Connection db = OpenExisting(database, access);
+    if (!db) {
+        return false;
+    }
+    std::vector<Statement> required;
+    for (const char* sql : script.required) {
+        Statement stmt = Prepare(db.get(), sql);
+        if (!stmt) {
+            return false;
+        }
+        required.push_back(std::move(stmt));
+    }
+    Transaction transaction(db.get());
+    if (!transaction.Open()) {
+        return false;
+    }
+    for (const Statement& stmt : required) {
+        if (!RunWithKey(stmt.get(), 0)) {
+            return false;
+        }
+    }
+    for (const char* sql : script.optional) {
+        Statement stmt = Prepare(db.get(), sql);
+        if (stmt && !RunWithKey(stmt.get(), 0)) {
+            return false;
+        }
+    }
+    return transaction.Commit();
+}

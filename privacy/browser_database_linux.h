@@ -1,0 +1,77 @@
+// The SQLite side of the browsers' traces: walks over cookie and history rows
+// that delete as they go, and whole-database clean-ups. Every database is
+// opened read-write without ever being created, and every walk or clean-up
+// writes in one IMMEDIATE transaction, so that a browser sees either none or
+// all of it and a failure leaves the file as it was.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "url_cache.h"
+
+struct DatabaseAccess {
+    // How long to wait for a browser's lock before leaving the database for
+    // the next cycle.
+    std::chrono::milliseconds busyTimeout{100};
+    // 0: one commit per walk. Otherwise a commit after this many deleted
+    // entries (only for comparisons in the benchmark).
+    std::size_t entriesPerCommit = 0;
+};
+
+// What a walk over one kind of row needs: the rows in key order after ?1,
+// at most ?2 of them, as (key, source URL name); the statements that delete
+// one entry, run with ?1 = its key; and the clean-ups of what those deletes
+// leave behind, run once before the commit (each skipped when its table is
+// missing).
+struct RowWalkSpec {
+    std::uint32_t entryType = 0;
+    const char* select = nullptr;
+    std::vector<const char*> deleteEntry;
+    std::vector<const char*> cleanUp;
+};
+
+const RowWalkSpec& FirefoxCookieWalk();
+const RowWalkSpec& FirefoxHistoryWalk();
+const RowWalkSpec& ChromiumCookieWalk();
+const RowWalkSpec& ChromiumHistoryWalk();
+
+// Statements run together in one transaction: all of `required` must run,
+// or nothing is kept; each of `optional` is skipped when its table is missing.
+struct DatabaseScript {
+    std::vector<const char*> required;
+    std::vector<const char*> optional;
+};
+
+const DatabaseScript& FirefoxClearHistory();
+const DatabaseScript& ChromiumClearHistory();
+const DatabaseScript& FirefoxBlankTypedAddresses();
+const DatabaseScript& ChromiumBlankTypedAddresses();
+
+// A walk over the rows of one database. It yields nothing when the database
+// is missing, is not a database, lacks the expected tables, or is locked.
+class RowWalk final : public IUrlCacheWalk {
+public:
+    RowWalk(const std::filesystem::path& database, const RowWalkSpec& spec, DatabaseAccess access);
+    // Commits what was deleted.
+    ~RowWalk() override;
+    RowWalk(const RowWalk&) = delete;
+    RowWalk& operator=(const RowWalk&) = delete;
+
+    const UrlCacheEntry* Next() override;
+    bool DeleteCurrent() override;
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+// Runs the script on the database; false when nothing was changed because the
+// database is missing, unexpected, locked or failed part-way.
+bool RunDatabaseScript(const std::filesystem::path& database, const DatabaseScript& script,
+                       DatabaseAccess access);

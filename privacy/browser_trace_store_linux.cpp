@@ -1,0 +1,135 @@
+#include "browser_trace_store_linux.h"
+
+#include <strings.h>
+
+#include <deque>
+#include <functional>
+#include <system_error>
+
+#include "browser_cache_linux.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<fs::path> CookieDatabases(const BrowserProfile& profile) {
+    if (profile.kind == BrowserKind::Firefox) {
+        return {profile.directory / "cookies.sqlite"};
+    }
+    return {profile.directory / "Cookies", profile.directory / "Network" / "Cookies"};
+}
+
+fs::path HistoryDatabase(const BrowserProfile& profile) {
+    return profile.directory / (profile.kind == BrowserKind::Firefox ? "places.sqlite" : "History");
+}
+
+// One walk over many sources, each opened only when the walk reaches it and
+// closed (its deletes committed) before the next one opens.
+class ChainedWalk final : public IUrlCacheWalk {
+public:
+    using Source = std::function<std::unique_ptr<IUrlCacheWalk>()>;
+
+    void Add(Source source) { m_sources.push_back(std::move(source)); }
+
+    const UrlCacheEntry* Next() override {
+        while (true) {
+            if (m_current) {
+                if (const UrlCacheEntry* entry = m_current->Next()) {
+                    return entry;
+                }
+                m_current.reset();
+            }
+            if (m_sources.empty()) {
+                return nullptr;
+            }
+            m_current = m_sources.front()();
+            m_sources.pop_front();
+        }
+    }
+
+    bool DeleteCurrent() override { return m_current && m_current->DeleteCurrent(); }
+
+private:
+    std::deque<Source> m_sources;
+    std::unique_ptr<IUrlCacheWalk> m_current;
+};
+
+enum class Search { Cookies, History, Content, Nothing };
+
+Search SearchFor(const char* pattern) {
+    if (pattern == nullptr) {
+        return Search::Content;
+    }
+    if (strcasecmp(pattern, kCookiePattern) == 0) {
+        return Search::Cookies;
+    }
+    if (strcasecmp(pattern, kHistoryPattern) == 0) {
+        return Search::History;
+    }
+    return Search::Nothing;
+}
+
+}  // namespace
+
+BrowserTraceStore::BrowserTraceStore(BrowserHome home, DatabaseAccess access)
+    : m_home(std::move(home)), m_access(access) {}
+
+std::unique_ptr<IUrlCacheWalk> BrowserTraceStore::Walk(const char* pattern) {
+    auto walk = std::make_unique<ChainedWalk>();
+    Search search = SearchFor(pattern);
+    if (search == Search::Nothing) {
+        return walk;
+    }
+    DatabaseAccess access = m_access;
+    for (const BrowserProfile& profile : FindBrowserProfiles(m_home)) {
+        if (search == Search::Content) {
+            for (const fs::path& folder : profile.cacheDirectories) {
+                walk->Add([kind = profile.kind, folder] {
+                    return std::make_unique<CacheFolderWalk>(kind, folder);
+                });
+            }
+            continue;
+        }
+        // A running browser holds its databases; try again next cycle.
+        if (IsBrowserRunning(profile)) {
+            continue;
+        }
+        bool firefox = profile.kind == BrowserKind::Firefox;
+        if (search == Search::Cookies) {
+            const RowWalkSpec& spec = firefox ? FirefoxCookieWalk() : ChromiumCookieWalk();
+            for (const fs::path& database : CookieDatabases(profile)) {
+                walk->Add([database, &spec, access] {
+                    return std::make_unique<RowWalk>(database, spec, access);
+                });
+            }
+        } else {
+            const RowWalkSpec& spec = firefox ? FirefoxHistoryWalk() : ChromiumHistoryWalk();
+            walk->Add([database = HistoryDatabase(profile), &spec, access] {
+                return std::make_unique<RowWalk>(database, spec, access);
+            });
+        }
+    }
+    return walk;
+}
+
+void BrowserTraceStore::Clear() {
+    for (const BrowserProfile& profile : FindBrowserProfiles(m_home)) {
+        if (!IsBrowserRunning(profile)) {
+            RunDatabaseScript(HistoryDatabase(profile),
+                              profile.kind == BrowserKind::Firefox ? FirefoxClearHistory()
+                                                                   : ChromiumClearHistory(),
+                              m_access);
+        }
+    }
+}
+
+void BrowserTraceStore::Blank() {
+    for (const BrowserProfile& profile : FindBrowserProfiles(m_home)) {
+        if (!IsBrowserRunning(profile)) {
+            RunDatabaseScript(HistoryDatabase(profile),
+                              profile.kind == BrowserKind::Firefox ? FirefoxBlankTypedAddresses()
+                                                                   : ChromiumBlankTypedAddresses(),
+                              m_access);
+        }
+    }
+}

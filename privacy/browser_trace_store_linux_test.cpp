@@ -1,0 +1,351 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+
+#include "browser_cache_linux.h"
+#include "browser_profile_fixture_linux.h"
+#include "browser_trace_store_linux.h"
+#include "cleaning_steps.h"
+
+namespace {
+
+using namespace privacytest;
+
+long long Rows(const fs::path& db, const std::string& table) {
+    return Count(db, "SELECT count(*) FROM " + table);
+}
+
+// Runs every step, as a cycle with all options on does.
+void CleanEverything(BrowserTraceStore& store) {
+    TraceStores stores = store.Stores();
+    DeleteCookies(stores);
+    DeleteHistoryEntries(stores);
+    DeleteTemporaryFiles(stores);
+    BlankTypedAddresses(stores);
+    FullSweep(stores);
+}
+
+class BrowserTraceStoreTest : public ::testing::Test {
+protected:
+    FakeHome home;
+    BrowserTraceStore store{home.Home()};
+};
+
+TEST_F(BrowserTraceStoreTest, CookiesOfEveryProfileGoWithTheSchemaKept) {
+    fs::path firefox = home.AddFirefoxProfile("abcd.default-esr");
+    fs::path xdgFirefox =
+        home.AddFirefoxProfile("efgh.second", home.Home().configHome / "mozilla" / "firefox");
+    fs::path chromium = home.AddChromiumProfile("Default");
+    fs::path second = home.AddChromiumProfile("Profile 1");
+    fs::path flatpak = home.AddChromiumProfile(
+        "Default", home.Home().home / ".var/app/org.chromium.Chromium/config/chromium");
+    for (int i = 0; i < 300; ++i) {  // more than one batch
+        AddFirefoxCookie(firefox, "a.example", "c" + std::to_string(i));
+    }
+    AddFirefoxCookie(xdgFirefox, "b.example", "c");
+    AddChromiumCookie(chromium / "Cookies", "c.example", "c");
+    AddChromiumCookie(second / "Cookies", "d.example", "c");
+    AddChromiumCookie(flatpak / "Cookies", "e.example", "c");
+    AddFirefoxVisit(firefox, "http://a.example/", false);
+
+    int seen = 0;
+    auto walk = store.Walk(kCookiePattern);
+    while (const UrlCacheEntry* entry = walk->Next()) {
+        EXPECT_EQ(entry->type, kCookieCacheEntry);
+        EXPECT_EQ(entry->sourceUrlName.substr(0, 7), "Cookie:");
+        EXPECT_TRUE(walk->DeleteCurrent());
+        ++seen;
+    }
+    walk.reset();
+    EXPECT_EQ(seen, 304);
+    for (const fs::path& db : {firefox / "cookies.sqlite", xdgFirefox / "cookies.sqlite"}) {
+        EXPECT_EQ(Rows(db, "moz_cookies"), 0) << db;
+    }
+    for (const fs::path& db : {chromium / "Cookies", second / "Cookies", flatpak / "Cookies"}) {
+        EXPECT_EQ(Rows(db, "cookies"), 0) << db;
+    }
+    // Only cookies: the history is another step's.
+    EXPECT_EQ(Rows(firefox / "places.sqlite", "moz_historyvisits"), 1);
+    // A later walk finds the same tables, empty.
+    EXPECT_EQ(store.Walk(kCookiePattern)->Next(), nullptr);
+}
+
+TEST_F(BrowserTraceStoreTest, HistoryGoesAndBookmarksStay) {
+    fs::path firefox = home.AddFirefoxProfile("abcd.default-esr");
+    fs::path places = firefox / "places.sqlite";
+    long long marked = AddFirefoxVisit(firefox, "http://marked.example/", true);
+    BookmarkFirefoxPlace(firefox, marked);
+    // A bookmark whose counter went stale is still a bookmark.
+    long long stale = AddFirefoxVisit(firefox, "http://stale.example/", false);
+    BookmarkFirefoxPlace(firefox, stale);
+    Sql(places, "UPDATE moz_places SET foreign_count = 0 WHERE id = " + std::to_string(stale));
+    for (int i = 0; i < 600; ++i) {
+        AddFirefoxVisit(firefox, "http://v" + std::to_string(i) + ".example/", i % 7 == 0);
+    }
+    Sql(places,
+        "INSERT INTO moz_annos(place_id, anno_attribute_id, content) VALUES(5, 1, 'x');"
+        "INSERT INTO moz_meta VALUES('origin_frecency_count', 3);"
+        "INSERT INTO moz_meta VALUES('schema_extra', 1)");
+
+    fs::path chromium = home.AddChromiumProfile("Default");
+    fs::path history = chromium / "History";
+    for (int i = 0; i < 20; ++i) {
+        AddChromiumVisit(chromium, "http://c" + std::to_string(i) + ".example/", i == 0);
+    }
+
+    DeleteHistoryEntries(store.Stores());
+
+    EXPECT_EQ(Rows(places, "moz_bookmarks"), 2);
+    EXPECT_EQ(Rows(places, "moz_places"), 2);
+    EXPECT_EQ(Count(places, "SELECT count(*) FROM moz_places WHERE id IN (" +
+                                std::to_string(marked) + "," + std::to_string(stale) + ")"),
+              2);
+    EXPECT_EQ(Count(places,
+                    "SELECT sum(visit_count) + sum(typed) + count(last_visit_date)"
+                    " FROM moz_places"),
+              0);
+    EXPECT_EQ(Rows(places, "moz_historyvisits"), 0);
+    EXPECT_EQ(Rows(places, "moz_inputhistory"), 0);
+    EXPECT_EQ(Rows(places, "moz_annos"), 0);
+    // Only the bookmarks' origins are left.
+    EXPECT_EQ(Rows(places, "moz_origins"), 2);
+    EXPECT_EQ(Count(places, "SELECT count(*) FROM moz_meta WHERE key = 'schema_extra'"), 1);
+    EXPECT_EQ(Count(places, "SELECT count(*) FROM moz_meta WHERE key LIKE 'origin_frecency%'"), 0);
+    EXPECT_EQ(Text(places, "PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(Text(history, "PRAGMA integrity_check"), "ok");
+    for (const char* table : {"urls", "visits", "keyword_search_terms", "segments"}) {
+        EXPECT_EQ(Rows(history, table), 0) << table;
+    }
+}
+
+TEST_F(BrowserTraceStoreTest, TypedAddressesAreForgottenButPagesStay) {
+    fs::path firefox = home.AddFirefoxProfile("abcd.default-esr");
+    fs::path chromium = home.AddChromiumProfile("Default");
+    AddFirefoxVisit(firefox, "http://typed.example/", true);
+    AddFirefoxVisit(firefox, "http://clicked.example/", false);
+    AddChromiumVisit(chromium, "http://typed.example/", true);
+
+    BlankTypedAddresses(store.Stores());
+
+    EXPECT_EQ(Count(firefox / "places.sqlite", "SELECT sum(typed) FROM moz_places"), 0);
+    EXPECT_EQ(Rows(firefox / "places.sqlite", "moz_places"), 2);
+    EXPECT_EQ(Rows(firefox / "places.sqlite", "moz_inputhistory"), 0);
+    EXPECT_EQ(Count(chromium / "History", "SELECT sum(typed_count) FROM urls"), 0);
+    EXPECT_EQ(Rows(chromium / "History", "urls"), 1);
+}
+
+TEST_F(BrowserTraceStoreTest, EmptyOrMissingStoresAreLeftAsTheyAre) {
+    // Empty databases: every step runs through.
+    fs::path firefox = home.AddFirefoxProfile("abcd.default-esr");
+    fs::path chromium = home.AddChromiumProfile("Default");
+    // A profile without databases: nothing may be created there.
+    fs::path bare = home.AddFirefoxProfile("bare.profile");
+    fs::remove(bare / "cookies.sqlite");
+    fs::remove(bare / "places.sqlite");
+    fs::remove(chromium / "Cookies");
+
+    CleanEverything(store);
+
+    EXPECT_FALSE(fs::exists(bare / "cookies.sqlite"));
+    EXPECT_FALSE(fs::exists(bare / "places.sqlite"));
+    EXPECT_FALSE(fs::exists(chromium / "Cookies"));
+    EXPECT_FALSE(fs::exists(chromium / "Network" / "Cookies"));
+    EXPECT_EQ(Rows(firefox / "places.sqlite", "moz_places"), 0);
+    EXPECT_EQ(Rows(chromium / "History", "urls"), 0);
+}
+
+TEST_F(BrowserTraceStoreTest, CorruptAndForeignDatabasesAreSkippedUntouched) {
+    fs::path garbage = home.AddFirefoxProfile("garbage.profile");
+    fs::path foreign = home.AddFirefoxProfile("foreign.profile");
+    fs::path truncated = home.AddChromiumProfile("Default");
+    fs::path good = home.AddFirefoxProfile("good.profile");
+    {
+        std::ofstream(garbage / "cookies.sqlite", std::ios::trunc) << std::string(5000, 'x');
+        std::ofstream(garbage / "places.sqlite", std::ios::trunc) << "SQLite format 3";
+    }
+    // Another program's database under the browser's file name.
+    fs::remove(foreign / "cookies.sqlite");
+    Sql(foreign / "cookies.sqlite",
+        "CREATE TABLE moz_cookies(a); INSERT INTO moz_cookies VALUES(1)");
+    for (int i = 0; i < 200; ++i) {
+        AddChromiumVisit(truncated, "http://t" + std::to_string(i) + ".example/", false);
+    }
+    fs::resize_file(truncated / "History", fs::file_size(truncated / "History") / 2);
+    AddFirefoxCookie(good, "good.example", "c");
+    AddFirefoxVisit(good, "http://good.example/", false);
+
+    std::vector<std::pair<fs::path, std::string>> before;
+    for (const fs::path& f : {garbage / "cookies.sqlite", garbage / "places.sqlite",
+                              foreign / "cookies.sqlite", truncated / "History"}) {
+        before.emplace_back(f, FileBytes(f));
+    }
+    CleanEverything(store);
+
+    for (const auto& [file, bytes] : before) {
+        EXPECT_TRUE(FileBytes(file) == bytes) << file << " was changed";
+    }
+    EXPECT_EQ(Rows(foreign / "cookies.sqlite", "moz_cookies"), 1);
+    // The sound profile after them was still cleaned.
+    EXPECT_EQ(Rows(good / "cookies.sqlite", "moz_cookies"), 0);
+    EXPECT_EQ(Rows(good / "places.sqlite", "moz_places"), 0);
+}
+
+TEST_F(BrowserTraceStoreTest, RunningBrowsersKeepTheirDatabasesButLoseTheirCache) {
+    fs::path firefox = home.AddFirefoxProfile("abcd.default-esr");
+    fs::path chromium = home.AddChromiumProfile("Default");
+    AddFirefoxCookie(firefox, "a.example", "c");
+    AddFirefoxVisit(firefox, "http://a.example/", true);
+    AddChromiumCookie(chromium / "Cookies", "c.example", "c");
+    AddChromiumVisit(chromium, "http://c.example/", true);
+    fs::path firefoxCache =
+        home.Home().cacheHome / "mozilla/firefox/abcd.default-esr/cache2/entries";
+    fs::path chromiumCache = home.Home().cacheHome / "chromium/Default/Cache/Cache_Data";
+    WriteFirefoxCacheEntry(firefoxCache, std::string(40, 'A'), "http://a.example/");
+    WriteChromiumCacheEntry(chromiumCache, "0123456789abcdef", "http://c.example/");
+
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    fs::path singleton = chromium.parent_path() / "SingletonLock";
+    fs::create_symlink(std::string(host) + "-" + std::to_string(getpid()), singleton);
+    std::vector<std::string> before{
+        FileBytes(firefox / "cookies.sqlite"), FileBytes(firefox / "places.sqlite"),
+        FileBytes(chromium / "Cookies"), FileBytes(chromium / "History")};
+    {
+        LockHolder running(firefox / ".parentlock");
+        ASSERT_TRUE(running.Holding());
+        CleanEverything(store);
+        std::vector<std::string> after{
+            FileBytes(firefox / "cookies.sqlite"), FileBytes(firefox / "places.sqlite"),
+            FileBytes(chromium / "Cookies"), FileBytes(chromium / "History")};
+        EXPECT_TRUE(before == after) << "a running browser's database was written";
+        EXPECT_FALSE(fs::exists(firefoxCache / std::string(40, 'A')));
+        EXPECT_FALSE(fs::exists(chromiumCache / "0123456789abcdef_0"));
+        EXPECT_FALSE(fs::exists(chromiumCache / "0123456789abcdef_1"));
+    }
+    // Both browsers have quit, leaving their lock files behind (Chromium's
+    // names a process that is gone): the next cycle cleans.
+    fs::remove(singleton);
+    fs::create_symlink(std::string(host) + "-999999999", singleton);
+    CleanEverything(store);
+    EXPECT_EQ(Rows(firefox / "cookies.sqlite", "moz_cookies"), 0);
+    EXPECT_EQ(Rows(firefox / "places.sqlite", "moz_places"), 0);
+    EXPECT_EQ(Rows(chromium / "Cookies", "cookies"), 0);
+    EXPECT_EQ(Rows(chromium / "History", "urls"), 0);
+}
+
+TEST_F(BrowserTraceStoreTest, ALockedDatabaseIsLeftForTheNextCycle) {
+    fs::path chromium = home.AddChromiumProfile("Default");
+    AddChromiumCookie(chromium / "Cookies", "c.example", "c");
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open((chromium / "Cookies").c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    auto started = std::chrono::steady_clock::now();
+    DeleteCookies(store.Stores());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+    EXPECT_EQ(Rows(chromium / "Cookies", "cookies"), 1);
+
+    DeleteCookies(store.Stores());
+    EXPECT_EQ(Rows(chromium / "Cookies", "cookies"), 0);
+}
+
+TEST_F(BrowserTraceStoreTest, AnEntryThatWillNotGoDoesNotStopTheWalk) {
+    fs::path firefox = home.AddFirefoxProfile("abcd.default-esr");
+    for (const char* name : {"a", "keep", "b", "c"}) {
+        AddFirefoxCookie(firefox, "x.example", name);
+    }
+    Sql(firefox / "cookies.sqlite",
+        "CREATE TRIGGER guard BEFORE DELETE ON moz_cookies WHEN old.name = 'keep'"
+        " BEGIN SELECT RAISE(ABORT, 'in use'); END");
+    int failed = 0;
+    auto walk = store.Walk(kCookiePattern);
+    while (walk->Next()) {
+        failed += walk->DeleteCurrent() ? 0 : 1;
+    }
+    walk.reset();
+    EXPECT_EQ(failed, 1);
+    EXPECT_EQ(
+        Count(firefox / "cookies.sqlite", "SELECT count(*) FROM moz_cookies WHERE name = 'keep'"),
+        1);
+    EXPECT_EQ(Rows(firefox / "cookies.sqlite", "moz_cookies"), 1);
+}
+
+TEST_F(BrowserTraceStoreTest, CacheWalksListOnlyEntryFiles) {
+    fs::path firefox = home.AddFirefoxProfile("abcd.default-esr");
+    fs::path chromium = home.AddChromiumProfile("Profile 1");
+    fs::path inProfile = firefox / "cache2" / "entries";
+    fs::path chromiumCache = home.Home().cacheHome / "chromium/Profile 1/Cache/Cache_Data";
+    WriteFirefoxCacheEntry(inProfile, std::string(40, 'B'), "http://one.example/page");
+    WriteChromiumCacheEntry(chromiumCache, "00000000000000ff", "http://two.example/x");
+    // Not entries: the index, a file of another name, a file with a wrong magic.
+    std::ofstream(chromiumCache / "index") << "index";
+    std::ofstream(inProfile / "notes.txt") << "mine";
+    std::ofstream(chromiumCache / "1111111111111111_0") << std::string(64, '\0');
+
+    TraceStores stores = store.Stores();
+    std::vector<std::string> names;
+    auto walk = store.Walk(nullptr);
+    while (const UrlCacheEntry* entry = walk->Next()) {
+        EXPECT_EQ(entry->type, 0u);
+        names.emplace_back(entry->sourceUrlName);
+    }
+    walk.reset();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"http://one.example/page", "http://two.example/x"}));
+
+    DeleteTemporaryFiles(stores);
+    EXPECT_FALSE(fs::exists(inProfile / std::string(40, 'B')));
+    EXPECT_FALSE(fs::exists(chromiumCache / "00000000000000ff_0"));
+    EXPECT_FALSE(fs::exists(chromiumCache / "00000000000000ff_s"));
+    EXPECT_TRUE(fs::exists(chromiumCache / "index"));
+    EXPECT_TRUE(fs::exists(inProfile / "notes.txt"));
+    EXPECT_TRUE(fs::exists(chromiumCache / "1111111111111111_0"));
+}
+
+TEST(BrowserProfilesTest, FindsProfilesWhereverTheListsPutThem) {
+    FakeHome home;
+    const BrowserHome& h = home.Home();
+    home.AddFirefoxProfile("rel.default");
+    fs::path elsewhere = h.home / "elsewhere" / "abs.profile";
+    home.AddFirefoxProfile(elsewhere.string());
+    home.AddFirefoxProfile("snap.profile", h.home / "snap/firefox/common/.mozilla/firefox");
+    home.AddChromiumProfile("Default", h.configHome / "google-chrome-beta");
+    home.AddChromiumProfile("Default", h.home / "snap/chromium/common/chromium");
+    // Local State naming a folder outside the user data folder is ignored.
+    fs::path escape = h.configHome / "chromium";
+    fs::create_directories(escape);
+    std::ofstream(escape / "Local State")
+        << R"({"profile":{"info_cache":{"../..":{}, "Gone":{}}}})";
+
+    std::vector<BrowserProfile> found = FindBrowserProfiles(h);
+    std::vector<std::string> dirs;
+    for (const BrowserProfile& p : found) {
+        dirs.push_back(fs::relative(p.directory, h.home).string());
+    }
+    std::sort(dirs.begin(), dirs.end());
+    EXPECT_EQ(dirs, (std::vector<std::string>{
+                        ".config/google-chrome-beta/Default", ".mozilla/firefox/rel.default",
+                        "elsewhere/abs.profile", "snap/chromium/common/chromium/Default",
+                        "snap/firefox/common/.mozilla/firefox/snap.profile"}));
+    for (const BrowserProfile& p : found) {
+        if (p.directory.filename() == "rel.default") {
+            EXPECT_NE(std::find(p.cacheDirectories.begin(), p.cacheDirectories.end(),
+                                h.cacheHome / "mozilla/firefox/rel.default/cache2/entries"),
+                      p.cacheDirectories.end());
+        }
+        if (p.directory.string().find("snap/chromium") != std::string::npos) {
+            EXPECT_NE(
+                std::find(p.cacheDirectories.begin(), p.cacheDirectories.end(),
+                          h.home / "snap/chromium/common/.cache/chromium/Default/Cache/Cache_Data"),
+                p.cacheDirectories.end());
+        }
+    }
+}
+
+}  // namespace
