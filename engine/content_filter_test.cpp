@@ -1,0 +1,105 @@
+// The seven rules, their switches and the chunk-level filter.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "content_filter.h"
+#include "fake_registry_store.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+class Switches {
+public:
+    Switches(std::uint32_t js, std::uint32_t activeX, std::uint32_t popups) {
+        m_js.Set(js);
+        m_activeX.Set(activeX);
+        m_popups.Set(popups);
+    }
+    FilterSwitches& Get() { return m_switches; }
+
+private:
+    FakeRegistryStore m_store;
+    RegistryDword m_js{"Software\\Quillon\\EnableJS", 0, false, RegistryRoot::LocalMachine,
+                       m_store};
+    RegistryDword m_activeX{"Software\\Quillon\\EnableActiveX", 0, false,
+                            RegistryRoot::LocalMachine, m_store};
+    RegistryDword m_popups{"Software\\Quillon\\BlockPopups", 0, false, RegistryRoot::LocalMachine,
+                           m_store};
+    FilterSwitches m_switches{m_js, m_activeX, m_popups};
+};
+
+std::string Filtered(const std::string& chunk, Switches switches, int* popups = nullptr) {
+    CContentFilter filter(chunk.data(), static_cast<int>(chunk.size()), switches.Get());
+    EXPECT_EQ(filter.Filter(), 1);
+    if (popups != nullptr) {
+        *popups = filter.PopupsRewritten();
+    }
+    return filter.Text();
+}
+
+TEST(ContentFilter, ScriptRulesGrowTheTextByFivePerElement) {
+    const std::string page = "<p><script>a()</script><script src=x></script></p>";
+    const std::string out = Filtered(page, Switches(1, 0, 0));
+    EXPECT_EQ(out, "<p><noscript>a()</noscript> <noscript src=x></noscript> </p>");
+    EXPECT_EQ(out.size(), page.size() + 10);
+    // Case-sensitive: upper-case tags stay.
+    EXPECT_EQ(Filtered("<SCRIPT>x</SCRIPT>", Switches(1, 0, 0)), "<SCRIPT>x</SCRIPT>");
+    // Switched off, or set to anything but 1: nothing happens.
+    EXPECT_EQ(Filtered(page, Switches(0, 1, 0)), page);
+    EXPECT_EQ(Filtered(page, Switches(2, 2, 2)), page);
+}
+
+TEST(ContentFilter, ObjectRulesKeepTheLength) {
+    const std::string page = "<object data=a></object>";
+    const std::string out = Filtered(page, Switches(0, 1, 0));
+    EXPECT_EQ(out, "<noobj  data=a></noobj> ");
+    EXPECT_EQ(out.size(), page.size());
+}
+
+TEST(ContentFilter, PopupRulesOnlyWhenTheTextCallsWindowOpen) {
+    int popups = 0;
+    EXPECT_EQ(
+        Filtered("<script>window.open('x');window.open('y')</script>", Switches(0, 0, 1), &popups),
+        "<noscript>//ndow.open('x');//ndow.open('y')</noscript> ");
+    EXPECT_EQ(popups, 2);
+    EXPECT_EQ(Filtered("<script>alert(1)</script>", Switches(0, 0, 1), &popups),
+              "<script>alert(1)</script>");
+    EXPECT_EQ(popups, 0);
+    // With the script rules already applied, the pop-up rules find no tags.
+    EXPECT_EQ(Filtered("<script>window.open()</script>", Switches(1, 1, 1)),
+              "<noscript>//ndow.open()</noscript> ");
+}
+
+TEST(ContentFilter, ReplacementIsNeverSearchedAgain) {
+    // "<noscript" holds no "<script"; overlapping finds are not double counted.
+    EXPECT_EQ(Filtered("<script<script", Switches(1, 0, 0)), "<noscript<noscript");
+    EXPECT_EQ(Filtered("window.openwindow.open", Switches(0, 0, 1)), "//ndow.open//ndow.open");
+}
+
+TEST(ContentFilter, WorkingTextEndsAtTheFirstZeroByte) {
+    Switches on(1, 1, 1);
+    const std::string chunk = "<script>\0<script>"s;
+    CContentFilter filter(chunk.data(), static_cast<int>(chunk.size()), on.Get());
+    EXPECT_EQ(filter.Filter(), 1);
+    EXPECT_EQ(filter.Text(), "<noscript>");
+
+    const std::string zeroFirst = "\0<script>"s;
+    CContentFilter empty(zeroFirst.data(), static_cast<int>(zeroFirst.size()), on.Get());
+    EXPECT_EQ(empty.Filter(), 1);
+    EXPECT_EQ(empty.Text(), "");
+
+    CContentFilter none(nullptr, 5, on.Get());
+    EXPECT_EQ(none.Filter(), 0);
+    CContentFilter zeroLength(chunk.data(), 0, on.Get());
+    EXPECT_EQ(zeroLength.Filter(), 0);
+}
+
+TEST(ContentFilter, BodyRulesKeepZeroBytes) {
+    std::string body = "<script>\0window.open\0"s;
+    EXPECT_EQ(ApplyFilterRules(body, FilterRules{false, false, true}), 1);
+    EXPECT_EQ(body, "<noscript>\0//ndow.open\0"s);
+}
+
+}  // namespace

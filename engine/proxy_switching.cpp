@@ -1,0 +1,130 @@
+#include "proxy_switching.h"
+
+#include "socket_shim.h"
+#include "text_number.h"
+
+namespace {
+
+constexpr const char* kNoProxy = "No proxy selected";
+constexpr const char* kChooseAnother = "Please choose another Proxy!";
+constexpr const char* kCannotStart = "Cannot Start Proxy!";
+constexpr const char* kUnresolved = "Unable to solve proxy server name";
+constexpr const char* kNoConnection = "Unable to connect to proxy server";
+
+}  // namespace
+
+ProxyEndpoint ParseProxyEndpoint(const std::string& text) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos) {
+        return {"", AtoiText(text)};
+    }
+    return {text.substr(0, colon), AtoiText(std::string_view(text).substr(colon + 1))};
+}
+
+ProxySwitching::ProxySwitching(CProxyServer& server, IConnectionOptions& browser,
+                               SettingsCatalogue& settings, IProxySwitchingHost& host,
+                               int localPort)
+    : m_server(server),
+      m_browser(browser),
+      m_settings(settings),
+      m_host(host),
+      m_localPort(localPort),
+      m_localEndpoint("127.0.0.1:" + std::to_string(localPort)) {}
+
+void ProxySwitching::SwitchOn(const ProxyEndpoint& endpoint) {
+    // The browser is re-pointed first, in every path.
+    m_browser.SetConnectionOptions(kDefaultConnectionName, m_localEndpoint.c_str());
+    if (m_server.IsRunning() != 0) {
+        m_server.Stop();
+    }
+    if (!m_server.Start(m_localPort, 1, endpoint.host, endpoint.port, "", "")) {
+        m_host.ShowMessage(kCannotStart, "ERROR");
+    }
+}
+
+void ProxySwitching::SwitchOff() {
+    m_browser.DisableConnectionProxy(kDefaultConnectionName);
+    m_settings.UseProxy.Set(0);
+    if (m_server.IsRunning() != 0) {
+        m_server.Stop();
+    }
+}
+
+bool ProxySwitching::ApplyStartupProxy() {
+    try {
+        m_host.RefreshSettingsCopies();
+        const std::string proxy = m_settings.ProxyName.Get();
+        if (!proxy.empty()) {
+            SwitchOn(ParseProxyEndpoint(proxy));
+        }
+        m_host.RefreshControls();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void ProxySwitching::OnToggleProxy() {
+    // Flipped before the checks: after a failed attempt to turn on, the next
+    // use of the command turns off.
+    m_toggle = m_toggle == 0 ? 1 : 0;
+    if (m_toggle == 0) {
+        m_cachedUseProxy = 0;
+        SwitchOff();
+        m_host.RefreshControls();
+        return;
+    }
+    const std::string proxy = m_settings.ProxyName.Get();
+    if (proxy.empty()) {
+        m_host.ShowMessage(kNoProxy, "");
+        return;
+    }
+    const ProxyEndpoint endpoint = ParseProxyEndpoint(proxy);
+    if (CheckProxyReachable(endpoint.host, endpoint.port) == 0) {
+        m_host.ShowMessage(kChooseAnother, "ERROR");
+        return;
+    }
+    SwitchOn(endpoint);
+    m_cachedUseProxy = m_toggle;
+    m_settings.UseProxy.Set(1);
+    m_settings.ProxyName.Set(proxy);
+    m_host.RefreshControls();
+}
+
+void ProxySwitching::ApplyProxySelection(const std::string& proxyText) {
+    if (m_cachedUseProxy != 0) {
+        if (proxyText.empty()) {
+            m_host.ShowMessage(kNoProxy, "");
+        } else {
+            const ProxyEndpoint endpoint = ParseProxyEndpoint(proxyText);
+            if (CheckProxyReachable(endpoint.host, endpoint.port) == 0) {
+                m_host.ShowMessage(kChooseAnother, "ERROR");
+            } else {
+                SwitchOn(endpoint);
+                m_settings.UseProxy.Set(1);
+                m_settings.ProxyName.Set(proxyText);
+                m_toggle = 1;
+            }
+        }
+    } else {
+        SwitchOff();
+    }
+    m_host.RestartCleaningWorker();
+    m_host.ShowTrayIconIfHidden();
+    m_host.HideMainWindow();
+}
+
+int ProxySwitching::CheckProxyReachable(const std::string& host, int port) {
+    net::SocketLibrary library;
+    const std::optional<std::uint32_t> address = net::ResolveIPv4(host);
+    if (!address) {
+        m_host.ShowMessage(kUnresolved, "Error");
+        return 0;
+    }
+    net::Socket s(net::OpenTcp());
+    if (!s.Valid() || !net::Connect(s.Get(), *address, static_cast<std::uint16_t>(port))) {
+        m_host.ShowMessage(kNoConnection, "Error");
+        return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,72 @@
+// Turning anonymous browsing on and off: the browser's proxy options, the
+// local proxy engine and the stored choice, changed together in a fixed
+// order. Runs on the interface thread; the main window is its host.
+#pragma once
+
+#include <string>
+
+#include "connection_options.h"
+#include "proxy_server.h"
+#include "settings_catalogue.h"
+
+inline constexpr int kLocalProxyPort = 8080;
+
+// A proxy endpoint text ("host:port") split as everywhere in the program:
+// the host is the text before the first ":" (empty without one); the port is
+// atoi of the text after it (of the whole text without one).
+struct ProxyEndpoint {
+    std::string host;
+    int port = 0;
+};
+ProxyEndpoint ParseProxyEndpoint(const std::string& text);
+
+// What proxy switching needs of the main window.
+class IProxySwitchingHost {
+public:
+    virtual ~IProxySwitchingHost() = default;
+    // A modal message box with an OK button.
+    virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
+    // Re-reads the main window's copies of the settings (UseProxy included).
+    virtual void RefreshSettingsCopies() = 0;
+    // Shows the state of the copies in the window's controls.
+    virtual void RefreshControls() = 0;
+    // Stop, SetOptions with the window's four cleaning options, Start.
+    virtual void RestartCleaningWorker() = 0;
+    virtual void ShowTrayIconIfHidden() = 0;
+    virtual void HideMainWindow() = 0;
+};
+
+class ProxySwitching {
+public:
+    ProxySwitching(CProxyServer& server, IConnectionOptions& browser, SettingsCatalogue& settings,
+                   IProxySwitchingHost& host, int localPort = kLocalProxyPort);
+
+    // At start-up: a stored proxy switches anonymous browsing on, without a
+    // reachability check and whatever UseProxy says.
+    bool ApplyStartupProxy();
+    // The "Enable Quillon" command.
+    void OnToggleProxy();
+    // The Settings page's save, with the proxy chosen there.
+    void ApplyProxySelection(const std::string& proxyText);
+    // 1 when a TCP connection to the proxy can be opened; 0 after telling the
+    // user why not.
+    int CheckProxyReachable(const std::string& host, int port);
+
+    // The tray command's state, and the main window's copy of UseProxy.
+    int ToggleFlag() const { return m_toggle; }
+    int CachedUseProxy() const { return m_cachedUseProxy; }
+    void SetCachedUseProxy(int value) { m_cachedUseProxy = value; }
+
+private:
+    void SwitchOn(const ProxyEndpoint& endpoint);
+    void SwitchOff();
+
+    CProxyServer& m_server;
+    IConnectionOptions& m_browser;
+    SettingsCatalogue& m_settings;
+    IProxySwitchingHost& m_host;
+    int m_localPort;
+    std::string m_localEndpoint;
+    int m_toggle = 0;
+    int m_cachedUseProxy = 0;
+};

@@ -1,0 +1,187 @@
+// Switching anonymous browsing on and off with the real engine on a free
+// port, a stand-in upstream proxy, and the browser options and main window
+// recorded.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fake_connection_options.h"
+#include "fake_registry_store.h"
+#include "loopback.h"
+#include "proxy_switching.h"
+
+namespace {
+
+using namespace testsupport;
+
+class RecordingHost final : public IProxySwitchingHost {
+public:
+    void ShowMessage(const std::string& text, const std::string& caption) override {
+        log.push_back("message " + text + " / " + caption);
+    }
+    void RefreshSettingsCopies() override {
+        log.push_back("copies");
+        if (refresh) {
+            refresh();
+        }
+    }
+    void RefreshControls() override { log.push_back("controls"); }
+    void RestartCleaningWorker() override { log.push_back("cleaning"); }
+    void ShowTrayIconIfHidden() override { log.push_back("tray"); }
+    void HideMainWindow() override { log.push_back("hide"); }
+
+    std::vector<std::string> log;
+    std::function<void()> refresh;
+};
+
+class ProxySwitchingTest : public testing::Test {
+protected:
+    ProxySwitchingTest() {
+        m_host.refresh = [this] {
+            m_switching.SetCachedUseProxy(static_cast<int>(m_settings.UseProxy.Get()));
+        };
+    }
+    ~ProxySwitchingTest() override { m_engine.Stop(); }
+
+    std::string Endpoint(std::uint16_t port) { return "127.0.0.1:" + std::to_string(port); }
+    std::string Local() { return Endpoint(m_localPort); }
+    bool Running() {
+        return WaitFor([this] { return m_engine.IsRunning() == 1; });
+    }
+    // The page the stand-in upstream answers, fetched through the engine.
+    std::string FetchThroughEngine() {
+        net::Socket browser = ConnectLoopback(m_localPort);
+        SendText(browser, "GET http://o.test/ HTTP/1.1\r\nHost: o.test\r\n\r\n");
+        return ReceiveResponse(browser);
+    }
+
+    LoopbackServer m_upstream{[](net::Socket& c) {
+        if (!ReceiveRequest(c).empty()) {
+            SendText(c, HttpResponse("upstream page"));
+        }
+    }};
+    std::uint16_t m_localPort = FreePort();
+    FakeRegistryStore m_store;
+    SettingsCatalogue m_settings{m_store};
+    FakeConnectionOptions m_browser;
+    RecordingHost m_host;
+    CProxyServer m_engine;
+    ProxySwitching m_switching{m_engine, m_browser, m_settings, m_host, m_localPort};
+};
+
+TEST_F(ProxySwitchingTest, StartupWithAStoredProxySwitchesOnWhateverUseProxySays) {
+    m_settings.ProxyName.Set(Endpoint(m_upstream.Port()));
+    EXPECT_TRUE(m_switching.ApplyStartupProxy());
+    ASSERT_EQ(m_browser.Calls().size(), 1u);
+    EXPECT_EQ(m_browser.Calls()[0].operation, "Set");
+    EXPECT_EQ(m_browser.Calls()[0].connectionName, "DefaultConnectionSettings");
+    EXPECT_EQ(m_browser.Calls()[0].proxyServer, Local());
+    ASSERT_TRUE(Running());
+    EXPECT_NE(FetchThroughEngine().find("upstream page"), std::string::npos);
+    EXPECT_EQ(m_switching.CachedUseProxy(), 0);  // no check mark
+    EXPECT_EQ(m_host.log, (std::vector<std::string>{"copies", "controls"}));
+    EXPECT_EQ(m_settings.UseProxy.Get(), 0u);
+}
+
+TEST_F(ProxySwitchingTest, StartupWithoutAProxyLeavesEverything) {
+    EXPECT_TRUE(m_switching.ApplyStartupProxy());
+    EXPECT_TRUE(m_browser.Calls().empty());
+    EXPECT_EQ(m_engine.IsRunning(), 0);
+}
+
+TEST_F(ProxySwitchingTest, ToggleWithoutAProxyComplainsThenTurnsOff) {
+    m_switching.OnToggleProxy();
+    EXPECT_EQ(m_host.log, (std::vector<std::string>{"message No proxy selected / "}));
+    EXPECT_TRUE(m_browser.Calls().empty());
+    EXPECT_EQ(m_switching.ToggleFlag(), 1);
+
+    m_switching.OnToggleProxy();
+    ASSERT_EQ(m_browser.Calls().size(), 1u);
+    EXPECT_EQ(m_browser.Calls()[0].operation, "Disable");
+    EXPECT_EQ(m_switching.ToggleFlag(), 0);
+    EXPECT_EQ(m_switching.CachedUseProxy(), 0);
+    EXPECT_EQ(m_settings.UseProxy.Get(), 0u);
+}
+
+TEST_F(ProxySwitchingTest, ToggleOnAnUnreachableProxyTellsWhyAndChangesNothing) {
+    m_settings.ProxyName.Set(Endpoint(FreePort()));
+    m_switching.OnToggleProxy();
+    EXPECT_EQ(m_host.log,
+              (std::vector<std::string>{"message Unable to connect to proxy server / Error",
+                                        "message Please choose another Proxy! / ERROR"}));
+    EXPECT_TRUE(m_browser.Calls().empty());
+    EXPECT_EQ(m_engine.IsRunning(), 0);
+    EXPECT_EQ(m_settings.UseProxy.Get(), 0u);
+}
+
+TEST_F(ProxySwitchingTest, ToggleOnAReachableProxyRelaysThroughItAndStoresTheChoice) {
+    const std::string proxy = Endpoint(m_upstream.Port());
+    m_settings.ProxyName.Set(proxy);
+    m_switching.OnToggleProxy();
+    ASSERT_EQ(m_browser.Calls().size(), 1u);
+    EXPECT_EQ(m_browser.Calls()[0].proxyServer, Local());
+    ASSERT_TRUE(Running());
+    EXPECT_NE(FetchThroughEngine().find("upstream page"), std::string::npos);
+    EXPECT_EQ(m_settings.UseProxy.Get(), 1u);
+    EXPECT_EQ(m_settings.ProxyName.Get(), proxy);
+    EXPECT_EQ(m_switching.CachedUseProxy(), 1);
+    EXPECT_EQ(m_host.log, (std::vector<std::string>{"controls"}));
+
+    m_switching.OnToggleProxy();  // and off again
+    EXPECT_EQ(m_browser.Calls().back().operation, "Disable");
+    EXPECT_EQ(m_engine.IsRunning(), 0);
+    EXPECT_EQ(m_settings.UseProxy.Get(), 0u);
+    EXPECT_EQ(m_settings.ProxyName.Get(), proxy);  // kept for the next time
+}
+
+TEST_F(ProxySwitchingTest, SavedSelectionRestartsOnTheNewProxyOrSwitchesOff) {
+    LoopbackServer other([](net::Socket& c) {
+        if (!ReceiveRequest(c).empty()) {
+            SendText(c, HttpResponse("other page"));
+        }
+    });
+    m_settings.ProxyName.Set(Endpoint(m_upstream.Port()));
+    m_switching.ApplyStartupProxy();
+    ASSERT_TRUE(Running());
+    m_host.log.clear();
+
+    m_switching.SetCachedUseProxy(1);  // the page's box is checked
+    m_switching.ApplyProxySelection(Endpoint(other.Port()));
+    ASSERT_TRUE(Running());
+    EXPECT_NE(FetchThroughEngine().find("other page"), std::string::npos);
+    EXPECT_EQ(m_settings.ProxyName.Get(), Endpoint(other.Port()));
+    EXPECT_EQ(m_settings.UseProxy.Get(), 1u);
+    EXPECT_EQ(m_switching.ToggleFlag(), 1);
+    EXPECT_EQ(m_host.log, (std::vector<std::string>{"cleaning", "tray", "hide"}));
+
+    m_host.log.clear();
+    m_switching.ApplyProxySelection("");  // checked, nothing chosen
+    EXPECT_EQ(m_host.log, (std::vector<std::string>{"message No proxy selected / ", "cleaning",
+                                                    "tray", "hide"}));
+    EXPECT_EQ(m_engine.IsRunning(), 1);
+
+    m_switching.SetCachedUseProxy(0);  // the box is cleared
+    m_switching.ApplyProxySelection(Endpoint(other.Port()));
+    EXPECT_EQ(m_browser.Calls().back().operation, "Disable");
+    EXPECT_EQ(m_engine.IsRunning(), 0);
+    EXPECT_EQ(m_settings.UseProxy.Get(), 0u);
+    EXPECT_EQ(m_switching.ToggleFlag(), 1);  // unchanged by switching off here
+}
+
+TEST(ParseProxyEndpoint, SplitsAtTheFirstColonWithAtoiPorts) {
+    auto check = [](const std::string& text, const std::string& host, int port) {
+        ProxyEndpoint e = ParseProxyEndpoint(text);
+        EXPECT_EQ(e.host, host) << text;
+        EXPECT_EQ(e.port, port) << text;
+    };
+    check("10.0.0.1:3128", "10.0.0.1", 3128);
+    check("proxy.example:80x", "proxy.example", 80);
+    check("h: +81", "h", 81);
+    check("h:", "h", 0);
+    check("a:1:2", "a", 1);
+    check("192.168.0.1", "", 192);  // no colon: atoi of the whole text
+    check("", "", 0);
+}
+
+}  // namespace
