@@ -4,10 +4,13 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config
-  libgtest-dev libgmock-dev googletest libbenchmark-dev libsqlite3-dev
+  build-essential cmake ninja-build pkg-config libcurl4-openssl-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev libsqlite3-dev zlib1g-dev libz-mingw-w64-dev
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine64
   tinyproxy nginx-light libnginx-mod-stream privoxy wrk procps curl
+  libglib2.0-dev libglib2.0-bin gsettings-desktop-schemas glib-networking
+  libproxy1-plugin-gsettings libproxy1-plugin-kconfig dbus dconf-gsettings-backend dconf-cli
+  chromium util-linux iproute2
 )
 
 missing=()
