@@ -9,6 +9,10 @@ WorkerThread::~WorkerThread() {
 bool WorkerThread::Start(std::uint32_t argument) {
     Stop();
     m_stop = std::stop_source();
+    {
+        std::lock_guard lock(m_waitMutex);
+        m_stopping = false;
+    }
     m_exitCode.store(kNoExitCode, std::memory_order_relaxed);
     try {
         m_thread = std::thread(&WorkerThread::Entry, this, argument);
@@ -23,16 +27,19 @@ std::uint32_t WorkerThread::Stop() {
         return m_exitCode.load(std::memory_order_relaxed);
     }
     m_stop.request_stop();
+    {
+        std::lock_guard lock(m_waitMutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
     m_thread.join();
     m_thread = std::thread();
     return m_exitCode.load(std::memory_order_relaxed);
 }
 
 bool WorkerThread::WaitForStop(std::chrono::milliseconds duration) {
-    std::stop_token token = m_stop.get_token();
     std::unique_lock lock(m_waitMutex);
-    m_wake.wait_for(lock, token, duration, [] { return false; });
-    return token.stop_requested();
+    return m_wake.wait_for(lock, duration, [this] { return m_stopping; });
 }
 
 void WorkerThread::Entry(WorkerThread* self, std::uint32_t argument) {

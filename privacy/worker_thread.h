@@ -55,7 +55,10 @@ private:
 
     std::thread m_thread;
     std::stop_source m_stop;
+    // The pause waits on its own flag and condition rather than on a stop
+    // callback: mingw-w64's stop callbacks hung under quick restarts.
     std::mutex m_waitMutex;
-    std::condition_variable_any m_wake;
+    std::condition_variable m_wake;
+    bool m_stopping = false;
     std::atomic<std::uint32_t> m_exitCode{kNoExitCode};
 };
