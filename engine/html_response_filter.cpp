@@ -29,9 +29,9 @@ std::string Reframed(const HttpHead& head, std::size_t length) {
 
 }  // namespace
 
-HtmlResponseFilter::HtmlResponseFilter(FilterSwitches& switches, PopupCounter& popups,
-                                       std::size_t bodyLimit)
-    : m_switches(switches), m_popups(popups), m_bodyLimit(bodyLimit) {}
+HtmlResponseFilter::HtmlResponseFilter(FilterSwitches switches,
+                                       std::shared_ptr<PopupCounter> popups, std::size_t bodyLimit)
+    : m_switches(switches), m_popups(std::move(popups)), m_bodyLimit(bodyLimit) {}
 
 // ---- browser -> upstream -------------------------------------------------
 
@@ -211,7 +211,7 @@ void HtmlResponseFilter::FinishCollected() {
         m_out += m_head;
         m_out += m_raw;
     } else {
-        m_popups.Add(
+        m_popups->Add(
             static_cast<std::uint32_t>(ApplyFilterRules(*text, FilterRules::Read(m_switches))));
         m_out += Reframed(*m_parsed, text->size());
         m_out += *text;

@@ -20,7 +20,7 @@ inline constexpr std::size_t kFilteredBodyLimit = 4u << 20;
 
 class HtmlResponseFilter final : public IConnectionFilter {
 public:
-    HtmlResponseFilter(FilterSwitches& switches, PopupCounter& popups,
+    HtmlResponseFilter(FilterSwitches switches, std::shared_ptr<PopupCounter> popups,
                        std::size_t bodyLimit = kFilteredBodyLimit);
 
     void OnRequestBytes(std::string_view data) override;
@@ -44,8 +44,8 @@ private:
     void FinishCollected();
     void GiveUpCollecting();
 
-    FilterSwitches& m_switches;
-    PopupCounter& m_popups;
+    FilterSwitches m_switches;
+    std::shared_ptr<PopupCounter> m_popups;
     const std::size_t m_bodyLimit;
 
     RequestSide m_request;  // browser -> upstream thread only
@@ -65,12 +65,14 @@ private:
 
 class HtmlFilterFactory final : public IConnectionFilterFactory {
 public:
-    HtmlFilterFactory(FilterSwitches& switches, PopupCounter& popups)
-        : m_switches(switches), m_popups(popups) {}
+    // The switches are settings that outlive every connection; the counter
+    // is shared with the connections, which may outlive the factory's owner.
+    HtmlFilterFactory(FilterSwitches switches, std::shared_ptr<PopupCounter> popups)
+        : m_switches(switches), m_popups(std::move(popups)) {}
     // A plain relay while every switch is off when the connection starts.
     std::shared_ptr<IConnectionFilter> ForConnection() override;
 
 private:
-    FilterSwitches& m_switches;
-    PopupCounter& m_popups;
+    FilterSwitches m_switches;
+    std::shared_ptr<PopupCounter> m_popups;
 };

@@ -48,7 +48,7 @@ protected:
     std::uint32_t Popups() {
         RegistryDword count("Software\\Quillon\\NrOfBlockPopups", 0, false,
                             RegistryRoot::LocalMachine, m_store);
-        m_counter.FoldInto(count);
+        m_counter->FoldInto(count);
         return count.Get();
     }
 
@@ -60,7 +60,7 @@ protected:
     RegistryDword m_popups{"Software\\Quillon\\BlockPopups", 0, false, RegistryRoot::LocalMachine,
                            m_store};
     FilterSwitches m_switches{m_js, m_activeX, m_popups};
-    PopupCounter m_counter;
+    std::shared_ptr<PopupCounter> m_counter = std::make_shared<PopupCounter>();
 };
 
 const std::string kGet = "GET http://o.test/ HTTP/1.1\r\nHost: o.test\r\n\r\n";
@@ -191,7 +191,7 @@ TEST(HtmlFilterFactory, PlainRelayWhileEverySwitchIsOff) {
     RegistryDword pop("Software\\Quillon\\BlockPopups", 2, false, RegistryRoot::LocalMachine,
                       store);
     FilterSwitches switches{js, ax, pop};
-    PopupCounter counter;
+    auto counter = std::make_shared<PopupCounter>();
     HtmlFilterFactory factory(switches, counter);
     EXPECT_EQ(factory.ForConnection(), nullptr);
     pop.Set(1);

@@ -31,7 +31,7 @@ ProxySwitching::ProxySwitching(CProxyServer& server, IConnectionOptions& browser
       m_localPort(localPort),
       m_localEndpoint("127.0.0.1:" + std::to_string(localPort)) {}
 
-void ProxySwitching::SwitchOn(const ProxyEndpoint& endpoint) {
+bool ProxySwitching::SwitchOn(const ProxyEndpoint& endpoint) {
     // The browser is re-pointed first, in every path.
     m_browser.SetConnectionOptions(kDefaultConnectionName, m_localEndpoint.c_str());
     if (m_server.IsRunning() != 0) {
@@ -39,7 +39,9 @@ void ProxySwitching::SwitchOn(const ProxyEndpoint& endpoint) {
     }
     if (!m_server.Start(m_localPort, 1, endpoint.host, endpoint.port, "", "")) {
         m_host.ShowMessage(kCannotStart, "ERROR");
+        return false;
     }
+    return true;
 }
 
 void ProxySwitching::SwitchOff() {
@@ -54,9 +56,9 @@ bool ProxySwitching::ApplyStartupProxy() {
     try {
         m_host.RefreshSettingsCopies();
         const std::string proxy = m_settings.ProxyName.Get();
-        if (!proxy.empty()) {
-            SwitchOn(ParseProxyEndpoint(proxy));
-        }
+        // The tray command starts from what happened here: on when the local
+        // proxy was started, so that its first use turns it off.
+        m_toggle = !proxy.empty() && SwitchOn(ParseProxyEndpoint(proxy)) ? 1 : 0;
         m_host.RefreshControls();
         return true;
     } catch (...) {

@@ -42,7 +42,8 @@ public:
                    IProxySwitchingHost& host, int localPort = kLocalProxyPort);
 
     // At start-up: a stored proxy switches anonymous browsing on, without a
-    // reachability check and whatever UseProxy says.
+    // reachability check and whatever UseProxy says. The toggle flag starts
+    // as 1 when the local proxy was started, 0 otherwise.
     bool ApplyStartupProxy();
     // The "Enable Quillon" command.
     void OnToggleProxy();
@@ -58,7 +59,8 @@ public:
     void SetCachedUseProxy(int value) { m_cachedUseProxy = value; }
 
 private:
-    void SwitchOn(const ProxyEndpoint& endpoint);
+    // False when the engine could not be started (the user has been told).
+    bool SwitchOn(const ProxyEndpoint& endpoint);
     void SwitchOff();
 
     CProxyServer& m_server;

@@ -80,6 +80,7 @@ TEST_F(ProxySwitchingTest, StartupWithAStoredProxySwitchesOnWhateverUseProxySays
     ASSERT_TRUE(Running());
     EXPECT_NE(FetchThroughEngine().find("upstream page"), std::string::npos);
     EXPECT_EQ(m_switching.CachedUseProxy(), 0);  // no check mark
+    EXPECT_EQ(m_switching.ToggleFlag(), 1);      // the first command turns it off
     EXPECT_EQ(m_host.log, (std::vector<std::string>{"copies", "controls"}));
     EXPECT_EQ(m_settings.UseProxy.Get(), 0u);
 }
@@ -88,6 +89,7 @@ TEST_F(ProxySwitchingTest, StartupWithoutAProxyLeavesEverything) {
     EXPECT_TRUE(m_switching.ApplyStartupProxy());
     EXPECT_TRUE(m_browser.Calls().empty());
     EXPECT_EQ(m_engine.IsRunning(), 0);
+    EXPECT_EQ(m_switching.ToggleFlag(), 0);
 }
 
 TEST_F(ProxySwitchingTest, ToggleWithoutAProxyComplainsThenTurnsOff) {
