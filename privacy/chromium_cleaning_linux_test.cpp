@@ -1,0 +1,195 @@
+// Real Chromium, headless, in a private network namespace that has only its
+// own loopback, and a dead proxy for anything that is not loopback. A small
+// origin server inside the same namespace sets a cookie and logs the Cookie
+// header of every request.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "browser_profile_fixture_linux.h"
+#include "browser_trace_store_linux.h"
+#include "cleaning_worker.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace privacytest;
+using namespace std::chrono_literals;
+
+std::string FindProgram(const std::string& name) {
+    for (const char* dir : {"/usr/bin", "/bin", "/usr/sbin", "/sbin", "/usr/local/bin"}) {
+        fs::path candidate = fs::path(dir) / name;
+        if (access(candidate.c_str(), X_OK) == 0) {
+            return candidate.string();
+        }
+    }
+    return {};
+}
+
+// Runs argv with extra environment in its own process group; bounded wait,
+// after which the group we started is killed.
+int RunBounded(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
+               std::chrono::seconds limit) {
+    std::vector<std::string> env = extraEnv;
+    for (char** e = environ; *e != nullptr; ++e) {
+        env.emplace_back(*e);
+    }
+    std::vector<char*> args, envp;
+    for (const auto& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    for (const auto& e : env) {
+        envp.push_back(const_cast<char*>(e.c_str()));
+    }
+    envp.push_back(nullptr);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, args[0], nullptr, &attr, args.data(), envp.data());
+    posix_spawnattr_destroy(&attr);
+    if (rc != 0) {
+        return -1;
+    }
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(-pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+constexpr const char* kOrigin = R"(import http.server, sys
+log = open(sys.argv[1], 'a')
+class Handler(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        log.write('%s cookie=%s\n' % (self.path, self.headers.get('Cookie') or ''))
+        log.flush()
+        body = b'<html><body>hello</body></html>'
+        self.send_response(200)
+        self.send_header('Set-Cookie', 'session=abc; Max-Age=86400; Path=/')
+        self.send_header('Content-Type', 'text/html')
+        self.send_header('Cache-Control', 'max-age=3600')
+        self.send_header('Content-Length', str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+    def log_message(self, *args):
+        pass
+http.server.HTTPServer(('127.0.0.1', 18080), Handler).serve_forever()
+)";
+
+class ChromiumVisit {
+public:
+    ChromiumVisit(const BrowserHome& home, fs::path work) : m_home(home), m_work(std::move(work)) {
+        std::ofstream(m_work / "origin.py") << kOrigin;
+    }
+
+    bool Visit() {
+        // Flags as measured for a headless run that creates a real profile.
+        std::string script =
+            "ip link set lo up || exit 3\n"
+            "python3 '" +
+            (m_work / "origin.py").string() + "' '" + (m_work / "requests.log").string() +
+            "' & origin=$!\n"
+            "for i in 1 2 3 4 5 6 7 8 9 10; do\n"
+            "  python3 -c 'import socket; socket.create_connection((\"127.0.0.1\", 18080))' "
+            "2>/dev/null && break; sleep 0.3\n"
+            "done\n"
+            "chromium --headless --no-sandbox --disable-gpu --proxy-server=127.0.0.1:9"
+            " --disable-background-networking --disable-component-update --disable-sync"
+            " --no-first-run --disable-quic --user-data-dir=\"$XDG_CONFIG_HOME/chromium\""
+            " --dump-dom http://127.0.0.1:18080/ >/dev/null 2>&1\n"
+            "status=$?\nkill $origin\nwait $origin\nexit $status\n";
+        return RunBounded(
+                   {FindProgram("unshare"), "-n", "/bin/sh", "-c", script},
+                   {"HOME=" + m_home.home.string(), "XDG_CONFIG_HOME=" + m_home.configHome.string(),
+                    "XDG_CACHE_HOME=" + m_home.cacheHome.string()},
+                   90s) == 0;
+    }
+
+    std::vector<std::string> Requests() const {
+        std::ifstream in(m_work / "requests.log");
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+private:
+    BrowserHome m_home;
+    fs::path m_work;
+};
+
+TEST(ChromiumCleaningTest, OneCycleLeavesNoCookiesNorHistoryAndTheNextVisitSendsNoCookie) {
+    if (FindProgram("chromium").empty() || FindProgram("unshare").empty() ||
+        FindProgram("python3").empty() || FindProgram("ip").empty()) {
+        GTEST_SKIP() << "needs chromium, unshare, ip and python3";
+    }
+    if (RunBounded({FindProgram("unshare"), "-n", "/bin/true"}, {}, 10s) != 0) {
+        GTEST_SKIP() << "no private network namespace here";
+    }
+    FakeHome fake;
+    const BrowserHome& home = fake.Home();
+    fs::path work = home.home / "work";
+    fs::create_directories(work);
+    ChromiumVisit browser(home, work);
+
+    ASSERT_TRUE(browser.Visit());
+    std::size_t firstVisit = browser.Requests().size();
+    ASSERT_GE(firstVisit, 1u);
+    EXPECT_EQ(browser.Requests().front(), "/ cookie=");
+    fs::path profile = home.configHome / "chromium" / "Default";
+    ASSERT_GT(Count(profile / "Cookies", "SELECT count(*) FROM cookies"), 0);
+    ASSERT_GT(Count(profile / "History", "SELECT count(*) FROM urls"), 0);
+    ASSERT_EQ(Count(profile / "History", "SELECT sum(typed_count) FROM urls"), 1);
+    fs::path cache = home.cacheHome / "chromium" / "Default" / "Cache" / "Cache_Data";
+
+    BrowserTraceStore store(home);
+    {
+        CleaningWorker worker(store.Stores());
+        worker.Restart(1, 1, 1, 1);
+        auto deadline = std::chrono::steady_clock::now() + 30s;
+        while ((Count(profile / "Cookies", "SELECT count(*) FROM cookies") != 0 ||
+                Count(profile / "History", "SELECT count(*) FROM urls") != 0) &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(50ms);
+        }
+    }
+    EXPECT_EQ(Count(profile / "Cookies", "SELECT count(*) FROM cookies"), 0);
+    EXPECT_EQ(Count(profile / "History", "SELECT count(*) FROM urls"), 0);
+    EXPECT_EQ(Count(profile / "History", "SELECT count(*) FROM visits"), 0);
+    EXPECT_EQ(Text(profile / "History", "PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(Text(profile / "Cookies", "PRAGMA integrity_check"), "ok");
+    std::error_code ec;
+    for (fs::directory_iterator it(cache, ec), end; !ec && it != end; it.increment(ec)) {
+        EXPECT_EQ(it->path().filename().string().find("_0"), std::string::npos)
+            << "cache entry left: " << it->path();
+    }
+
+    ASSERT_TRUE(browser.Visit());
+    std::vector<std::string> requests = browser.Requests();
+    // The page itself; a favicon request after it carries the new cookie.
+    ASSERT_GT(requests.size(), firstVisit);
+    EXPECT_EQ(requests[firstVisit], "/ cookie=") << "the cleaned cookie came back";
+}
+
+}  // namespace
