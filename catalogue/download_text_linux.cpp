@@ -1,0 +1,44 @@
+#include "curl_transfer_linux.h"
+#include "download_text.h"
+#include "downloaded_text.h"
+#include "proxy_resolver.h"
+
+namespace {
+
+size_t Collect(char* data, size_t size, size_t count, void* user) {
+    auto* text = static_cast<DownloadedText*>(user);
+    // Returning less than given ends the transfer as a failure.
+    return text->Append(data, size * count) ? size * count : 0;
+}
+
+}  // namespace
+
+std::string DownloadText(const std::string& url, std::stop_token stop) {
+    std::string proxy = ProxyForUrl(url);
+    if (proxy.empty()) {
+        // The route is unknown: going direct could bypass the anonymous proxy.
+        return {};
+    }
+    if (proxy == kDirectProxy) {
+        proxy.clear();
+    }
+    curl::Easy easy = curl::NewGet(url, proxy);
+    if (!easy) {
+        return {};
+    }
+    DownloadedText text;
+    if (curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, Collect) != CURLE_OK ||
+        curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &text) != CURLE_OK) {
+        return {};
+    }
+    if (curl::Perform(easy.get(), stop) != CURLE_OK) {
+        return {};
+    }
+    long status = 0;
+    curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+    if (status < 200 || status > 299) {
+        return {};
+    }
+    PrintDownloadDiagnostic(text.Text());
+    return text.Take();
+}

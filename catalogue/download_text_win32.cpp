@@ -1,0 +1,43 @@
+#include <array>
+
+#include "download_text.h"
+#include "downloaded_text.h"
+#include "wininet_request_win32.h"
+
+std::string DownloadText(const std::string& url, std::stop_token stop) {
+    wininet::HttpGet get;
+    if (!wininet::OpenHttpGet(url, nullptr, get)) {
+        return {};
+    }
+    // Closing the request handle makes a send or read blocked on it return.
+    std::stop_callback cancel(stop, [&get] { get.Close(); });
+    if (stop.stop_requested() || !::HttpSendRequestA(get.request.Get(), nullptr, 0, nullptr, 0)) {
+        return {};
+    }
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!::HttpQueryInfoA(get.request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
+                          &status, &size, nullptr) ||
+        status < 200 || status > 299) {
+        return {};
+    }
+    DownloadedText text;
+    std::array<char, 4096> block;
+    for (;;) {
+        DWORD read = 0;
+        if (!::InternetReadFile(get.request.Get(), block.data(), block.size(), &read)) {
+            return {};
+        }
+        if (read == 0) {
+            break;
+        }
+        if (!text.Append(block.data(), read)) {
+            return {};
+        }
+    }
+    if (stop.stop_requested()) {
+        return {};
+    }
+    PrintDownloadDiagnostic(text.Text());
+    return text.Take();
+}

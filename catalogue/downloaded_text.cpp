@@ -1,0 +1,25 @@
+#include "downloaded_text.h"
+
+#include <cstdio>
+
+bool DownloadedText::Append(const char* data, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+        const char c = data[i];
+        if (m_skippingLine) {
+            // The line's LF goes with the rest of the line.
+            m_skippingLine = c != '\n';
+        } else if (c == '\n') {
+            m_text += "\r\n";
+        } else if (c == '\0') {
+            m_skippingLine = true;
+        } else if (c != '\r') {
+            m_text += c;
+        }
+    }
+    return m_text.size() <= kMaximumSize;
+}
+
+void PrintDownloadDiagnostic(const std::string& text) {
+    std::printf("\nContent %s\n", text.c_str());
+    std::fflush(stdout);
+}

@@ -1,0 +1,134 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <utility>
+
+#include "list_file.h"
+
+namespace {
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int Get() const { return m_fd; }
+    // Closing reports the last write errors of some file systems.
+    bool Close() { return ::close(std::exchange(m_fd, -1)) == 0; }
+
+private:
+    int m_fd;
+};
+
+std::string Parent(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+FileError FromErrno(int error, const std::string& path) {
+    switch (error) {
+        case ENOENT: {
+            // A missing folder is a bad path, as Windows tells it.
+            struct stat info {};
+            return ::stat(Parent(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode)
+                       ? FileError::FileNotFound
+                       : FileError::BadPath;
+        }
+        case ENOTDIR:
+        case ENAMETOOLONG:
+        case ELOOP:
+            return FileError::BadPath;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EISDIR:
+            return FileError::AccessDenied;
+        case ETXTBSY:
+            return FileError::SharingViolation;
+        case EMFILE:
+        case ENFILE:
+            return FileError::TooManyOpenFiles;
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            return FileError::DiskFull;
+        case EIO:
+            return FileError::HardIO;
+        default:
+            return FileError::Generic;
+    }
+}
+
+}  // namespace
+
+FileError ReadWholeFile(const std::string& path, std::string& bytes) {
+    bytes.clear();
+    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.Get() < 0) {
+        return FromErrno(errno, path);
+    }
+    std::array<char, 65536> block;
+    for (;;) {
+        ssize_t n = ::read(file.Get(), block.data(), block.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return FromErrno(errno, path);
+        }
+        if (n == 0) {
+            return FileError::None;
+        }
+        bytes.append(block.data(), static_cast<std::size_t>(n));
+    }
+}
+
+FileError WriteWholeFile(const std::string& path, std::string_view bytes) {
+    Descriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (file.Get() < 0) {
+        return FromErrno(errno, path);
+    }
+    while (!bytes.empty()) {
+        ssize_t n = ::write(file.Get(), bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return FromErrno(n < 0 ? errno : EIO, path);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return file.Close() ? FileError::None : FromErrno(errno, path);
+}
+
+bool FileExists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string FullPath(const std::string& path) {
+    if (!path.empty() && path.front() == '/') {
+        return path;
+    }
+    std::array<char, PATH_MAX> cwd{};
+    if (::getcwd(cwd.data(), cwd.size()) == nullptr) {
+        return path;
+    }
+    std::string full(cwd.data());
+    if (full.empty() || full.back() != '/') {
+        full += '/';
+    }
+    return full + path;
+}

@@ -1,0 +1,62 @@
+// The proxy list: "proxylist.txt" in the application folder, fetched from the
+// vendor and read into the Settings page's selection list.
+//
+// The file keeps the form a Windows text-mode write gives it, on every
+// platform, so list files move freely between the two: each entry of the
+// downloaded text (its text and CR LF) is stored as its text and CR CR LF.
+// Reading turns each CR LF back into LF, leaves every other byte alone and
+// stops at a Ctrl-Z byte; only lines that then still end in CR LF are entries.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "list_file.h"
+#include "message_box.h"
+
+inline constexpr const char* kProxyListFileName = "proxylist.txt";
+
+// The Settings page's drop-down list. Items are only ever added.
+class ISelectionList {
+public:
+    virtual ~ISelectionList() = default;
+    virtual void AddItem(const std::string& text) = 0;
+};
+
+// Adds every entry of the text (each piece that ends in CR LF, in order, an
+// empty one included) to the list; text after the last CR LF is no entry.
+void AddProxyEntries(std::string_view text, ISelectionList& list);
+
+// The two translations of the stored form.
+std::string ToStoredForm(std::string_view text);
+std::string FromStoredForm(std::string_view bytes);
+
+// The file-error message box: stop icon, the application's name as caption,
+// the file named by its full path.
+std::string FileErrorText(FileError error, const std::string& path);
+void ShowFileError(IMessageBox& messages, FileError error, const std::string& path);
+
+class ProxyListFile {
+public:
+    // The file's path: the AppPath text (a folder ending with a separator, or
+    // empty for the current folder) followed by "proxylist.txt".
+    ProxyListFile(std::string_view appPath, IMessageBox& messages);
+
+    const std::string& Path() const { return m_path; }
+
+    // Each of these returns false after a file error has been shown: the
+    // user's operation ends there.
+
+    // Creates or truncates the file and stores the text.
+    bool StoreProxyList(const std::string& text);
+    // Reads the whole file and adds its entries.
+    bool LoadProxyList(ISelectionList& list);
+    // Downloads the vendor's list, stores it and adds its entries (the file
+    // is not read back). A failed download stores nothing over a list that
+    // exists and adds nothing; with no list file yet it leaves an empty one.
+    bool FetchProxyList(ISelectionList& list);
+
+private:
+    std::string m_path;
+    IMessageBox& m_messages;
+};

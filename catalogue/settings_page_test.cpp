@@ -1,0 +1,182 @@
+// The Settings page and the Add Proxy dialog with a recording view, a vendor
+// server on loopback and a list folder of the test's own.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "catalogue_test_support.h"
+#include "fake_connection_options.h"
+#include "fake_message_box.h"
+#include "fake_registry_store.h"
+#include "settings_page.h"
+
+namespace {
+
+using Items = std::vector<std::string>;
+
+class PageView final : public ISettingsPageView {
+public:
+    void AddItem(const std::string& text) override { items.push_back(text); }
+    void SetEnableCheck(bool on) override { checked = on; }
+    bool EnableCheck() override { return checked; }
+    std::string SelectedItemText() override { return selected; }
+    std::string EditText() override { return edit; }
+    void SetEditText(const std::string& text) override { edit = text; }
+    int RunAddProxyDialog() override { return addProxy ? addProxy() : 2; }
+    void OpenFile(std::string_view file) override { opened.emplace_back(file); }
+    void SetBusy(bool busy) override { busyCalls += busy ? 1 : 0; }
+
+    Items items;
+    bool checked = false;
+    std::string selected, edit;
+    std::function<int()> addProxy;
+    Items opened;
+    int busyCalls = 0;
+};
+
+class Host final : public ISettingsPageHost {
+public:
+    void SetCachedUseProxy(int value) override { log.push_back("cached " + std::to_string(value)); }
+    void OnToggleProxy() override { log.push_back("toggle"); }
+    void ApplyProxySelection(const std::string& text) override { log.push_back("apply " + text); }
+    void StartProxyGenerator() override { log.push_back("generator"); }
+    Items log;
+};
+
+class Probe final : public IProxyProbe {
+public:
+    int MeasureResponseTime(const std::string& host, int) override {
+        return host == "good" ? 42 : 0;
+    }
+    double MeasureDownloadSpeed(const std::string&, int) override { return 0.5; }
+};
+
+class SettingsPageTest : public testing::Test {
+protected:
+    SettingsPageTest() {
+        m_vendor.AnswerBody("/licensing/ProxyGenerator/proxylist.txt", "a:1\nb:2\n");
+    }
+    CSettingsPage Page(const std::string& appPath) {
+        return CSettingsPage(m_settings, m_store, appPath, m_browser, m_messages, m_probe, m_host);
+    }
+    std::vector<std::string> Texts() {
+        std::vector<std::string> texts;
+        for (const auto& m : m_messages.shown) {
+            texts.push_back(m.caption + ": " + m.text.substr(0, m.text.find('\r')));
+        }
+        return texts;
+    }
+
+    VendorServer m_vendor;
+    TestFolder m_folder;
+    FakeRegistryStore m_store;
+    SettingsCatalogue m_settings{m_store};
+    FakeConnectionOptions m_browser;
+    FakeMessageBox m_messages;
+    Probe m_probe;
+    Host m_host;
+    PageView m_view;
+};
+
+TEST_F(SettingsPageTest, FirstRunFetchesOnceAndListsEveryEntryTwice) {
+    m_settings.UseProxy.Set(1);
+    m_settings.ProxyName.Set("b:2");
+    CSettingsPage page = Page(m_folder.AppPath());
+    EXPECT_TRUE(page.OnInitDialog(m_view));
+    ASSERT_EQ(m_browser.Calls().size(), 1u);
+    EXPECT_EQ(m_browser.Calls()[0].operation, "Disable");
+    EXPECT_EQ(m_view.items, (Items{"a:1", "b:2", "a:1", "b:2"}));
+    EXPECT_EQ(m_host.log, (Items{"generator"}));
+    EXPECT_EQ(m_settings.RunFirst.Get(), 1u);
+    EXPECT_EQ(m_folder.Read("proxylist.txt"), "a:1\r\r\nb:2\r\r\n");
+    EXPECT_TRUE(m_view.checked);
+    EXPECT_EQ(m_view.edit, "b:2");
+    EXPECT_EQ(page.EnableFlag(), 1);
+
+    // A later start only loads the file.
+    PageView later;
+    CSettingsPage again = Page(m_folder.AppPath());
+    again.OnInitDialog(later);
+    EXPECT_EQ(later.items, (Items{"a:1", "b:2"}));
+    EXPECT_EQ(m_browser.Calls().size(), 1u);
+    EXPECT_EQ(m_vendor.RequestsFor("/licensing/ProxyGenerator/proxylist.txt"), 1);
+}
+
+TEST_F(SettingsPageTest, ListFileErrorOnFirstRunLeavesItForTheNextStart) {
+    CSettingsPage page = Page(m_folder.AppPath() + "missing/folder/");
+    page.OnInitDialog(m_view);
+    ASSERT_EQ(m_messages.shown.size(), 1u);
+    EXPECT_EQ(m_messages.shown[0].icon, MessageIcon::Stop);
+    EXPECT_EQ(m_settings.RunFirst.Get(), 0u);
+    EXPECT_TRUE(m_host.log.empty());
+    EXPECT_TRUE(m_view.items.empty());
+    EXPECT_EQ(m_view.edit, "");
+}
+
+TEST_F(SettingsPageTest, EachUpdateAppendsTheListAndStartsTheGenerator) {
+    m_settings.RunFirst.Set(1);
+    m_folder.Write("proxylist.txt", "old:1\r\r\n");
+    CSettingsPage page = Page(m_folder.AppPath());
+    page.OnInitDialog(m_view);
+    page.OnUpdateProxyList(m_view);
+    page.OnUpdateProxyList(m_view);
+    EXPECT_EQ(m_view.items, (Items{"old:1", "a:1", "b:2", "a:1", "b:2"}));
+    EXPECT_EQ(m_host.log, (Items{"generator", "generator"}));
+    EXPECT_EQ(Texts(), (Items{": Proxy List Updated", ": Proxy List Updated"}));
+    EXPECT_EQ(m_view.busyCalls, 2);
+}
+
+TEST_F(SettingsPageTest, PickAndAddTestTheProxyAndOnlyAnAvailableAddedOneIsShown) {
+    m_settings.RunFirst.Set(1);
+    CSettingsPage page = Page(m_folder.AppPath());
+    page.OnPick(m_view);  // the empty item
+    EXPECT_TRUE(m_messages.shown.empty());
+    m_view.selected = "bad:1";
+    page.OnPick(m_view);
+    EXPECT_EQ(Texts(),
+              (Items{": Testing the proxy you selected. This may take a few seconds",
+                     "Error: Proxy Server is NOT Available - Please select a different proxy"}));
+
+    // Add Proxy: cancelled, then OK with a good proxy, then OK with nothing,
+    // which warns and tests the previous text again.
+    m_messages.shown.clear();
+    page.OnAddNewProxy(m_view);
+    EXPECT_TRUE(m_messages.shown.empty());
+    CAddProxyDialog dialog(m_store, m_messages);
+    std::string typed = "good:80";
+    m_view.addProxy = [&] { return dialog.OnOK(typed); };
+    page.OnAddNewProxy(m_view);
+    EXPECT_EQ(m_view.edit, "good:80");
+    EXPECT_EQ(TMPProxy(m_store).Get(), "good:80");
+    m_view.edit = "x";
+    typed = "";
+    page.OnAddNewProxy(m_view);
+    EXPECT_EQ(m_view.edit, "good:80");
+    EXPECT_EQ(Texts(),
+              (Items{": Testing the proxy you selected. This may take a few seconds",
+                     ": Proxy Server good:80 is Available", "WARNING: Please enter a proxy address",
+                     ": Testing the proxy you selected. This may take a few seconds",
+                     ": Proxy Server good:80 is Available"}));
+    // An unavailable added proxy leaves the edit field alone.
+    typed = "bad:2";
+    m_view.edit = "kept";
+    page.OnAddNewProxy(m_view);
+    EXPECT_EQ(m_view.edit, "kept");
+}
+
+TEST_F(SettingsPageTest, EnableSaveAndHelpGoThroughTheMainWindow) {
+    CSettingsPage page = Page(m_folder.AppPath());
+    m_view.checked = true;
+    page.OnEnableClicked(m_view);
+    m_view.checked = false;
+    m_view.edit = "typed:9";
+    page.OnSaveSettings(m_view);
+    page.OnHelp(m_view);
+    EXPECT_EQ(m_host.log, (Items{"cached 1", "toggle", "cached 0", "apply typed:9"}));
+    EXPECT_EQ(m_view.opened, (Items{"index.htm"}));
+    EXPECT_EQ(page.EnableFlag(), 0);
+    EXPECT_TRUE(m_messages.shown.empty());  // the page itself stores nothing
+}
+
+}  // namespace

@@ -1,0 +1,7 @@
+#include <windows.h>
+
+#include "tick_count.h"
+
+std::uint32_t TickCount() {
+    return ::GetTickCount();
+}

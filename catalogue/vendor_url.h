@@ -1,0 +1,17 @@
+// Addresses on the vendor's web server. The server's base URL is fixed when
+// the program is built and may be replaced at run time through the
+// environment variable QUILLON_VENDOR_URL (e.g. "http://127.0.0.1:18081"),
+// which is how tests and demos serve the vendor's files on loopback.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+inline constexpr std::string_view kProxyListUrlPath = "/licensing/ProxyGenerator/proxylist.txt";
+inline constexpr std::string_view kProxyGeneratorUrlPath = "/licensing/ProxyGenerator/ProxyGen.asp";
+inline constexpr std::string_view kTestImageUrlPath = "/images/quillonimg.jpg";
+
+inline constexpr const char* kVendorUrlVariable = "QUILLON_VENDOR_URL";
+
+// The base URL without a trailing "/", followed by the path.
+std::string VendorUrl(std::string_view path);
