@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "connection_filter.h"
 #include "relay_filter.h"
 
 // The local proxy engine: a listener on 127.0.0.1 that hands every browser
@@ -32,6 +33,11 @@ public:
     // The filter every upstream -> browser chunk passes; applies to the
     // connections accepted after the next Start.
     void SetRelayFilter(std::shared_ptr<IRelayFilter> filter) { m_filter = std::move(filter); }
+    // Gives each connection accepted after the next Start a filter of its
+    // own (or none, as the factory decides).
+    void SetFilterFactory(std::shared_ptr<IConnectionFilterFactory> factory) {
+        m_filterFactory = std::move(factory);
+    }
 
 private:
     struct ListenerRun;
@@ -39,4 +45,5 @@ private:
 
     std::shared_ptr<ListenerRun> m_run;  // the current run; empty when idle
     std::shared_ptr<IRelayFilter> m_filter;
+    std::shared_ptr<IConnectionFilterFactory> m_filterFactory;
 };

@@ -1,0 +1,155 @@
+#include "main_dialog.h"
+
+CMainDialog::CMainDialog(IMainWindowView& view, const MainDialogServices& services)
+    : CNotifyIconDialog(view),
+      m_view(view),
+      m_services(services),
+      m_filterSwitches{services.settings.EnableJS, services.settings.EnableActiveX,
+                       services.settings.BlockPopups},
+      m_cleaning(services.traces),
+      m_switching(m_server, services.browser, services.settings, *this, services.localPort),
+      m_settingsPage(services.settings, services.store, services.appPath, services.browser,
+                     services.messages, services.probe, *this),
+      m_privacyPage(
+          PrivacySettings{services.settings.BlockPopups, services.settings.EnableJS,
+                          services.settings.EnableActiveX, services.settings.ClearTmpFiles,
+                          services.settings.ClearCookies, services.settings.DeleteAddresses,
+                          services.settings.DeleteHistory, services.store},
+          *this) {
+    m_server.SetFilterFactory(std::make_shared<HtmlFilterFactory>(m_filterSwitches, m_popups));
+    RefreshSettingsCopies();
+}
+
+CMainDialog::~CMainDialog() {
+    // Whatever ends the run, the pop-ups counted so far are kept.
+    FoldBlockedPopups();
+}
+
+bool CMainDialog::OnInitDialog() {
+    SetTrayIcon(kIconResource);
+    SetTrayTip(kMainWindowTitle);
+    SetTrayMenu(kTrayMenuResource);
+    SetCloseToTray(0);
+    ShowTrayIcon();
+
+    const std::string about = m_view.LoadStringResource(kAboutStringResource);
+    if (!about.empty()) {
+        m_view.AppendAboutItem(about);
+    }
+
+    m_switching.ApplyStartupProxy();
+    m_cleaning.Restart(m_clearTmpFiles, m_clearCookies, m_deleteAddresses, m_deleteHistory);
+
+    RegistryDword& minimize = m_services.settings.Minimize;
+    if (minimize.Get() == 1) {
+        m_view.SetTimer(kTimerHide, 1);
+    } else {
+        minimize.Set(1);
+        m_view.SetTimer(kTimerStay, 1);
+    }
+    m_view.CreateConfigurationSheet();
+    return true;
+}
+
+bool CMainDialog::OnSysCommand(unsigned command) {
+    if ((command & 0xFFF0) == kSysCommandAbout) {
+        m_view.RunAboutBox();
+        return true;
+    }
+    return CNotifyIconDialog::OnSysCommand(command);
+}
+
+void CMainDialog::OnTimer(int id) {
+    if (id == kTimerHide) {
+        m_view.ShowWindow(WindowShow::Hide);
+        m_view.KillTimer(kTimerHide);
+    } else if (id == kTimerStay) {
+        m_view.KillTimer(kTimerStay);
+    }
+}
+
+void CMainDialog::OnMinimized() {
+    if (m_firstMinimize) {
+        m_view.ShowWindow(WindowShow::Minimize);
+        m_firstMinimize = false;
+    } else {
+        m_view.ShowWindow(WindowShow::Hide);
+    }
+}
+
+void CMainDialog::OnCommand(int id) {
+    switch (id) {
+        case kCommandEnable:
+            m_switching.OnToggleProxy();
+            break;
+        case kCommandConfiguration:
+            HideTrayIcon();
+            m_view.ShowWindow(WindowShow::Show);
+            break;
+        case kCommandHideMenu:
+            HideTrayIcon();
+            break;
+        case kCommandExit:
+            Exit();
+            break;
+        default:
+            break;
+    }
+}
+
+void CMainDialog::HideToTray() {
+    ShowTrayIcon();
+    m_view.ShowWindow(WindowShow::Hide);
+}
+
+bool CMainDialog::InitPrivacyPage(IPrivacyPageView& view) {
+    FoldBlockedPopups();
+    return m_privacyPage.OnInitDialog(view);
+}
+
+void CMainDialog::ShowMessage(const std::string& text, const std::string& caption) {
+    m_services.messages.Show(text, caption, MessageIcon::None);
+}
+
+void CMainDialog::RefreshSettingsCopies() {
+    SettingsCatalogue& s = m_services.settings;
+    m_clearCookies = s.ClearCookies.Get();
+    m_clearTmpFiles = s.ClearTmpFiles.Get();
+    m_deleteAddresses = s.DeleteAddresses.Get();
+    m_deleteHistory = s.DeleteHistory.Get();
+    m_switching.SetCachedUseProxy(static_cast<int>(s.UseProxy.Get()));
+}
+
+void CMainDialog::RefreshControls() {
+    m_view.RefreshControls();
+}
+
+void CMainDialog::RestartCleaningWorker() {
+    // The options as stored now: the Privacy page may have saved new ones
+    // since the copies were taken.
+    SettingsCatalogue& s = m_services.settings;
+    RestartCleaningWorker(s.ClearTmpFiles.Get(), s.ClearCookies.Get(), s.DeleteAddresses.Get(),
+                          s.DeleteHistory.Get());
+}
+
+void CMainDialog::RestartCleaningWorker(std::uint32_t temporaryFiles, std::uint32_t cookies,
+                                        std::uint32_t typedAddresses, std::uint32_t history) {
+    m_clearTmpFiles = temporaryFiles;
+    m_clearCookies = cookies;
+    m_deleteAddresses = typedAddresses;
+    m_deleteHistory = history;
+    m_cleaning.Restart(temporaryFiles, cookies, typedAddresses, history);
+}
+
+void CMainDialog::FoldBlockedPopups() {
+    RegistryDword count = NrOfBlockPopups(m_services.store);
+    m_popups->FoldInto(count);
+}
+
+void CMainDialog::Exit() {
+    RegistryDword("Software\\Quillon\\BlockPopups", 0, false, RegistryRoot::LocalMachine,
+                  m_services.store)
+        .Set(0);
+    m_services.browser.DisableConnectionProxy(kDefaultConnectionName);
+    m_view.EndDialog(0);
+}

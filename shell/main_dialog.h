@@ -1,0 +1,134 @@
+// The program's one window, as a presenter: it owns everything that runs
+// (the cleaning worker, the proxy-generator worker, the local proxy and the
+// two pages) and handles the window's messages and the tray menu's commands.
+// The toolkit's view draws and forwards.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "cleaning_worker.h"
+#include "connection_options.h"
+#include "html_response_filter.h"
+#include "message_box.h"
+#include "notify_icon_dialog.h"
+#include "privacy_page.h"
+#include "proxy_generator_worker.h"
+#include "proxy_probe.h"
+#include "proxy_server.h"
+#include "proxy_switching.h"
+#include "settings_catalogue.h"
+#include "settings_page.h"
+
+inline constexpr const char* kMainWindowTitle = "Quillon";
+inline constexpr int kIconResource = 128;
+inline constexpr int kTrayMenuResource = 129;
+inline constexpr int kAboutStringResource = 101;
+inline constexpr int kCommandEnable = 32771;
+inline constexpr int kCommandConfiguration = 32772;
+inline constexpr int kCommandHideMenu = 0;
+inline constexpr int kCommandExit = 32775;
+inline constexpr unsigned kSysCommandAbout = 0x0010;
+inline constexpr int kTimerHide = 998;  // a start after the first: hide at once
+inline constexpr int kTimerStay = 0;    // the first start: stay on screen
+
+// What the presenter asks of the window besides the tray.
+class IMainWindowView : public ITrayShell {
+public:
+    virtual std::string LoadStringResource(int id) = 0;
+    // A separator and the About item (kSysCommandAbout) in the system menu.
+    virtual void AppendAboutItem(const std::string& text) = 0;
+    virtual void SetTimer(int id, int milliseconds) = 0;
+    virtual void KillTimer(int id) = 0;
+    // Creates the configuration sheet with its two pages; the Settings page
+    // is initialised inside (through CMainDialog::SettingsPage()).
+    virtual void CreateConfigurationSheet() = 0;
+    virtual void RunAboutBox() = 0;
+    // Ends the window's modal run.
+    virtual void EndDialog(int result) = 0;
+    // Shows the state of the cached settings (the enable check box).
+    virtual void RefreshControls() = 0;
+};
+
+// The services the window works with, built by the start routine.
+struct MainDialogServices {
+    SettingsCatalogue& settings;
+    IRegistryStore& store;  // the settings' store, for the short-lived values
+    IConnectionOptions& browser;
+    IMessageBox& messages;
+    IProxyProbe& probe;
+    TraceStores traces;
+    std::string appPath;  // the application folder copied at start
+    int localPort = kLocalProxyPort;
+};
+
+class CMainDialog final : public CNotifyIconDialog,
+                          private IProxySwitchingHost,
+                          private ISettingsPageHost,
+                          private IPrivacyPageHost {
+public:
+    CMainDialog(IMainWindowView& view, const MainDialogServices& services);
+    ~CMainDialog() override;
+
+    bool OnInitDialog();
+    bool OnSysCommand(unsigned command) override;
+    void OnTimer(int id);
+    void OnMinimized();
+    void OnCommand(int id);
+    // The check mark of "Enable Quillon".
+    bool EnableChecked() const { return m_switching.CachedUseProxy() == 1; }
+    // Esc, the close box, Alt+F4.
+    void OnCancel() { HideToTray(); }
+    // An accept (Enter where no control takes it) must not end the program
+    // past the Exit sequence, which would leave the browser pointed at a
+    // proxy that no longer runs: it hides the window like Cancel.
+    void OnOK() { HideToTray(); }
+    void HideToTray();
+
+    CSettingsPage& SettingsPage() { return m_settingsPage; }
+    // The Privacy page's initialisation, with the pop-ups counted so far
+    // stored first so that the page shows them.
+    bool InitPrivacyPage(IPrivacyPageView& view);
+    CPrivacyPage& PrivacyPage() { return m_privacyPage; }
+    CProxyServer& ProxyServer() { return m_server; }
+
+private:
+    // IProxySwitchingHost
+    void ShowMessage(const std::string& text, const std::string& caption) override;
+    void RefreshSettingsCopies() override;
+    void RefreshControls() override;
+    void RestartCleaningWorker() override;
+    void ShowTrayIconIfHidden() override { ShowTrayIcon(); }
+    void HideMainWindow() override { m_view.ShowWindow(WindowShow::Hide); }
+    // ISettingsPageHost
+    void SetCachedUseProxy(int value) override { m_switching.SetCachedUseProxy(value); }
+    void OnToggleProxy() override { m_switching.OnToggleProxy(); }
+    void ApplyProxySelection(const std::string& text) override {
+        m_switching.ApplyProxySelection(text);
+    }
+    void StartProxyGenerator() override { m_generator.Start(); }
+    // IPrivacyPageHost
+    void RestartCleaningWorker(std::uint32_t temporaryFiles, std::uint32_t cookies,
+                               std::uint32_t typedAddresses, std::uint32_t history) override;
+
+    void Exit();
+    void FoldBlockedPopups();
+
+    IMainWindowView& m_view;
+    MainDialogServices m_services;
+    std::shared_ptr<PopupCounter> m_popups = std::make_shared<PopupCounter>();
+    FilterSwitches m_filterSwitches;
+
+    // Destroyed in reverse: pages, proxy server, generator, cleaning worker.
+    CleaningWorker m_cleaning;
+    ProxyGeneratorWorker m_generator;
+    CProxyServer m_server;
+    std::uint32_t m_clearCookies = 0;
+    std::uint32_t m_clearTmpFiles = 0;
+    std::uint32_t m_deleteAddresses = 0;
+    std::uint32_t m_deleteHistory = 0;
+    ProxySwitching m_switching;  // holds the toggle flag and the cached UseProxy
+    CSettingsPage m_settingsPage;
+    CPrivacyPage m_privacyPage;
+    bool m_firstMinimize = true;
+};

@@ -1,0 +1,150 @@
+// The main window's sequences with a recording view and fake services: the
+// initialisation order, the start timer, the commands, Cancel and OK, Exit.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fake_connection_options.h"
+#include "fake_message_box.h"
+#include "fake_registry_store.h"
+#include "fake_trace_stores.h"
+#include "fake_tray_shell.h"
+#include "loopback.h"
+#include "main_dialog.h"
+
+namespace {
+
+using Log = std::vector<std::string>;
+
+class WindowView final : public IMainWindowView {
+public:
+    // ITrayShell, recorded through the fake tray.
+    bool AddIcon(const TrayIconRecord& r) override { return tray.AddIcon(r); }
+    bool DeleteIcon(const TrayIconRecord& r) override { return tray.DeleteIcon(r); }
+    bool ModifyIcon(const TrayIconRecord& r) override { return tray.ModifyIcon(r); }
+    std::uintptr_t LoadIconResource(int id) override { return tray.LoadIconResource(id); }
+    std::uintptr_t LoadMenuResource(int id) override { return tray.LoadMenuResource(id); }
+    void TrackTrayMenu(std::uintptr_t m, int x, int y, int d) override {
+        tray.TrackTrayMenu(m, x, y, d);
+    }
+    void CursorPosition(int& x, int& y) override { tray.CursorPosition(x, y); }
+    void ShowWindow(WindowShow how) override { tray.ShowWindow(how); }
+
+    std::string LoadStringResource(int id) override {
+        return id == kAboutStringResource ? aboutText : "";
+    }
+    void AppendAboutItem(const std::string& text) override {
+        tray.calls.push_back("about item " + text);
+    }
+    void SetTimer(int id, int ms) override {
+        tray.calls.push_back("timer " + std::to_string(id) + " " + std::to_string(ms));
+    }
+    void KillTimer(int id) override { tray.calls.push_back("kill " + std::to_string(id)); }
+    void CreateConfigurationSheet() override { tray.calls.push_back("sheet"); }
+    void RunAboutBox() override { tray.calls.push_back("about box"); }
+    void EndDialog(int result) override { tray.calls.push_back("end " + std::to_string(result)); }
+    void RefreshControls() override {}
+
+    FakeTrayShell tray;
+    std::string aboutText = "&About Quillon...";
+};
+
+class MainDialogTest : public testing::Test {
+protected:
+    MainDialogServices Services() {
+        return MainDialogServices{
+            m_settings, m_store,           m_browser, m_messages,
+            m_probe,    m_traces.Stores(), "",        testsupport::FreePort()};
+    }
+    Log& Calls() { return m_view.tray.calls; }
+
+    FakeRegistryStore m_store;
+    SettingsCatalogue m_settings{m_store};
+    FakeConnectionOptions m_browser;
+    FakeMessageBox m_messages;
+    ProxyProbe m_probe;
+    FakeTraceStores m_traces;
+    WindowView m_view;
+};
+
+TEST_F(MainDialogTest, FirstStartStaysOnScreenAndLaterStartsHide) {
+    {
+        CMainDialog window(m_view, Services());
+        EXPECT_TRUE(window.OnInitDialog());
+        EXPECT_EQ(Calls(), (Log{"add", "about item &About Quillon...", "timer 0 1", "sheet"}));
+        EXPECT_EQ(m_view.tray.last.tip, "Quillon");
+        EXPECT_EQ(m_view.tray.last.icon, 0x128u);
+        EXPECT_EQ(m_settings.Minimize.Get(), 1u);
+        Calls().clear();
+        window.OnTimer(kTimerStay);
+        EXPECT_EQ(Calls(), (Log{"kill 0"}));
+        EXPECT_FALSE(window.EnableChecked());
+    }
+    Calls().clear();
+    m_view.aboutText.clear();  // no About item, no separator
+    CMainDialog again(m_view, Services());
+    again.OnInitDialog();
+    EXPECT_EQ(Calls(), (Log{"add", "timer 998 1", "sheet"}));
+    Calls().clear();
+    again.OnTimer(kTimerHide);
+    EXPECT_EQ(Calls(), (Log{"window hide", "kill 998"}));
+}
+
+TEST_F(MainDialogTest, CommandsCancelAndOkKeepTheProgramInTheTray) {
+    CMainDialog window(m_view, Services());
+    window.OnInitDialog();
+    Calls().clear();
+    window.OnCommand(kCommandConfiguration);
+    EXPECT_EQ(Calls(), (Log{"delete", "window show"}));
+    Calls().clear();
+    window.OnCancel();  // always hidden with the icon
+    window.OnOK();      // as Cancel: never ends past Exit
+    EXPECT_EQ(Calls(), (Log{"add", "window hide", "window hide"}));
+    Calls().clear();
+    window.OnCommand(kCommandHideMenu);
+    window.OnCommand(kCommandHideMenu);  // already gone: no call
+    EXPECT_EQ(Calls(), (Log{"delete"}));
+    EXPECT_EQ(window.IsTrayIconShown(), 0);
+
+    // The system menu: About, and Close/Minimize left to the system.
+    Calls().clear();
+    EXPECT_TRUE(window.OnSysCommand(kSysCommandAbout));
+    EXPECT_FALSE(window.OnSysCommand(kScClose));
+    EXPECT_EQ(Calls(), (Log{"about box"}));
+
+    // The first minimise is a real one; later ones hide the window.
+    Calls().clear();
+    window.OnMinimized();
+    window.OnMinimized();
+    EXPECT_EQ(Calls(), (Log{"window minimize", "window hide"}));
+}
+
+TEST_F(MainDialogTest, ExitSwitchesTheBrowserToDirectAndClearsPopupBlocking) {
+    m_settings.BlockPopups.Set(1);
+    CMainDialog window(m_view, Services());
+    window.OnInitDialog();
+    Calls().clear();
+    window.OnCommand(kCommandExit);
+    EXPECT_EQ(Calls(), (Log{"end 0"}));
+    ASSERT_FALSE(m_browser.Calls().empty());
+    EXPECT_EQ(m_browser.Calls().back().operation, "Disable");
+    EXPECT_EQ(SettingsCatalogue(m_store).BlockPopups.Get(), 0u);  // as the next start reads it
+}
+
+TEST_F(MainDialogTest, StoredProxyStartsTheEngineAndTheTrayCommandTurnsItOff) {
+    testsupport::LoopbackServer upstream([](net::Socket&) {});
+    m_settings.ProxyName.Set("127.0.0.1:" + std::to_string(upstream.Port()));
+    m_settings.UseProxy.Set(1);
+    CMainDialog window(m_view, Services());
+    window.OnInitDialog();
+    EXPECT_TRUE(window.EnableChecked());
+    EXPECT_TRUE(testsupport::WaitFor([&] { return window.ProxyServer().IsRunning() == 1; }));
+    window.OnCommand(kCommandEnable);
+    EXPECT_FALSE(window.EnableChecked());
+    EXPECT_EQ(window.ProxyServer().IsRunning(), 0);
+    EXPECT_EQ(m_settings.UseProxy.Get(), 0u);
+    EXPECT_EQ(m_browser.Calls().back().operation, "Disable");
+}
+
+}  // namespace
