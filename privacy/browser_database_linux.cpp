@@ -167,6 +167,7 @@ const RowWalkSpec& FirefoxCookieWalk() {
         "SELECT id, 'Cookie:' || ifnull(name, '') || '@' || ifnull(host, '') || ifnull(path, '')"
         " FROM moz_cookies WHERE id > ?1 ORDER BY id LIMIT ?2",
         {"DELETE FROM moz_cookies WHERE id = ?1"},
+        nullptr,
         {},
     };
     return spec;
@@ -187,8 +188,8 @@ const RowWalkSpec& FirefoxHistoryWalk() {
             "DELETE FROM moz_historyvisits WHERE place_id = ?1",
             "DELETE FROM moz_inputhistory WHERE place_id = ?1",
             deletePlace.c_str(),
-            kFirefoxResetPlace,
         },
+        kFirefoxResetPlace,
         FirefoxOrphans(),
     };
     return spec;
@@ -200,6 +201,7 @@ const RowWalkSpec& ChromiumCookieWalk() {
         "SELECT rowid, 'Cookie:' || name || '@' || host_key || path"
         " FROM cookies WHERE rowid > ?1 ORDER BY rowid LIMIT ?2",
         {"DELETE FROM cookies WHERE rowid = ?1"},
+        nullptr,
         {},
     };
     return spec;
@@ -213,6 +215,7 @@ const RowWalkSpec& ChromiumHistoryWalk() {
             "DELETE FROM visits WHERE url = ?1",
             "DELETE FROM urls WHERE id = ?1",
         },
+        nullptr,
         ChromiumOrphans(),
     };
     return spec;
@@ -286,6 +289,7 @@ struct RowWalk::State {
     DatabaseAccess access;
     Statement select;
     std::vector<Statement> deletes;
+    Statement whenKept;
     std::unique_ptr<Transaction> transaction;
     std::vector<std::pair<sqlite3_int64, std::string>> batch;
     std::size_t position = 0;
@@ -358,6 +362,9 @@ RowWalk::RowWalk(const fs::path& database, const RowWalkSpec& spec, DatabaseAcce
         }
         s.deletes.push_back(std::move(stmt));
     }
+    if (spec.whenKept != nullptr && !(s.whenKept = Prepare(s.db.get(), spec.whenKept))) {
+        return;
+    }
     s.transaction = std::make_unique<Transaction>(s.db.get());
 }
 
@@ -401,6 +408,9 @@ bool RowWalk::DeleteCurrent() {
             ok = false;
             break;
         }
+    }
+    if (ok && s.whenKept && sqlite3_changes(s.db.get()) == 0) {
+        ok = RunWithKey(s.whenKept.get(), key);
     }
     if (!ok) {
         return false;

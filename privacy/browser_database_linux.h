@@ -26,13 +26,17 @@ struct DatabaseAccess {
 
 // What a walk over one kind of row needs: the rows in key order after ?1,
 // at most ?2 of them, as (key, source URL name); the statements that delete
-// one entry, run with ?1 = its key; and the clean-ups of what those deletes
+// one entry, run with ?1 = its key, and what to do instead when the entry is
+// kept; and the clean-ups of what those deletes
 // leave behind, run once before the commit (each skipped when its table is
 // missing).
 struct RowWalkSpec {
     std::uint32_t entryType = 0;
     const char* select = nullptr;
     std::vector<const char*> deleteEntry;
+    // Run with ?1 = the key when the last statement of deleteEntry removed
+    // nothing (an entry that is kept, only reset); may be null.
+    const char* whenKept = nullptr;
     std::vector<const char*> cleanUp;
 };
 

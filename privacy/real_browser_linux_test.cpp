@@ -1,4 +1,4 @@
-// Real Chromium, headless, in a private network namespace that has only its
+// Real Chromium and Firefox, headless, in a private network namespace that has only its
 // own loopback, and a dead proxy for anything that is not loopback. A small
 // origin server inside the same namespace sets a cookie and logs the Cookie
 // header of every request.
@@ -18,6 +18,7 @@
 
 #include "browser_profile_fixture_linux.h"
 #include "browser_trace_store_linux.h"
+#include "cleaning_steps.h"
 #include "cleaning_worker.h"
 
 extern char** environ;
@@ -96,9 +97,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
 http.server.HTTPServer(('127.0.0.1', 18080), Handler).serve_forever()
 )";
 
-class ChromiumVisit {
+constexpr const char* kChromium =
+    "chromium --headless --no-sandbox --disable-gpu --proxy-server=127.0.0.1:9"
+    " --disable-background-networking --disable-component-update --disable-sync"
+    " --no-first-run --disable-quic --user-data-dir=\"$XDG_CONFIG_HOME/chromium\""
+    " --dump-dom http://127.0.0.1:18080/";
+
+class BrowserVisit {
 public:
-    ChromiumVisit(const BrowserHome& home, fs::path work) : m_home(home), m_work(std::move(work)) {
+    BrowserVisit(const BrowserHome& home, fs::path work, std::string browser)
+        : m_home(home), m_work(std::move(work)), m_browser(std::move(browser)) {
         std::ofstream(m_work / "origin.py") << kOrigin;
     }
 
@@ -112,11 +120,9 @@ public:
             "for i in 1 2 3 4 5 6 7 8 9 10; do\n"
             "  python3 -c 'import socket; socket.create_connection((\"127.0.0.1\", 18080))' "
             "2>/dev/null && break; sleep 0.3\n"
-            "done\n"
-            "chromium --headless --no-sandbox --disable-gpu --proxy-server=127.0.0.1:9"
-            " --disable-background-networking --disable-component-update --disable-sync"
-            " --no-first-run --disable-quic --user-data-dir=\"$XDG_CONFIG_HOME/chromium\""
-            " --dump-dom http://127.0.0.1:18080/ >/dev/null 2>&1\n"
+            "done\n" +
+            m_browser +
+            " >/dev/null 2>&1\n"
             "status=$?\nkill $origin\nwait $origin\nexit $status\n";
         return RunBounded(
                    {FindProgram("unshare"), "-n", "/bin/sh", "-c", script},
@@ -137,21 +143,26 @@ public:
 private:
     BrowserHome m_home;
     fs::path m_work;
+    std::string m_browser;
 };
 
-TEST(ChromiumCleaningTest, OneCycleLeavesNoCookiesNorHistoryAndTheNextVisitSendsNoCookie) {
-    if (FindProgram("chromium").empty() || FindProgram("unshare").empty() ||
+bool CanLaunch(const char* browser) {
+    if (FindProgram(browser).empty() || FindProgram("unshare").empty() ||
         FindProgram("python3").empty() || FindProgram("ip").empty()) {
-        GTEST_SKIP() << "needs chromium, unshare, ip and python3";
+        return false;
     }
-    if (RunBounded({FindProgram("unshare"), "-n", "/bin/true"}, {}, 10s) != 0) {
-        GTEST_SKIP() << "no private network namespace here";
+    return RunBounded({FindProgram("unshare"), "-n", "/bin/true"}, {}, 10s) == 0;
+}
+
+TEST(ChromiumCleaningTest, OneCycleLeavesNoCookiesNorHistoryAndTheNextVisitSendsNoCookie) {
+    if (!CanLaunch("chromium")) {
+        GTEST_SKIP() << "needs chromium, unshare with a private network namespace, ip, python3";
     }
     FakeHome fake;
     const BrowserHome& home = fake.Home();
     fs::path work = home.home / "work";
     fs::create_directories(work);
-    ChromiumVisit browser(home, work);
+    BrowserVisit browser(home, work, kChromium);
 
     ASSERT_TRUE(browser.Visit());
     std::size_t firstVisit = browser.Requests().size();
@@ -198,6 +209,84 @@ TEST(ChromiumCleaningTest, OneCycleLeavesNoCookiesNorHistoryAndTheNextVisitSends
     // The page itself; a favicon request after it carries the new cookie.
     ASSERT_GT(requests.size(), firstVisit);
     EXPECT_EQ(requests[firstVisit], "/ cookie=") << "the cleaned cookie came back";
+}
+
+// Firefox only ever runs on a profile that carries these: a dead proxy for
+// everything but loopback, and no updates, telemetry or safe-browsing calls.
+constexpr const char* kFirefoxPrefs = R"(user_pref("network.proxy.type", 1);
+user_pref("network.proxy.http", "127.0.0.1");
+user_pref("network.proxy.http_port", 9);
+user_pref("network.proxy.ssl", "127.0.0.1");
+user_pref("network.proxy.ssl_port", 9);
+user_pref("app.update.enabled", false);
+user_pref("app.update.auto", false);
+user_pref("toolkit.telemetry.enabled", false);
+user_pref("datareporting.policy.dataSubmissionEnabled", false);
+user_pref("datareporting.healthreport.uploadEnabled", false);
+user_pref("browser.safebrowsing.malware.enabled", false);
+user_pref("browser.safebrowsing.phishing.enabled", false);
+user_pref("browser.safebrowsing.downloads.enabled", false);
+user_pref("network.captive-portal-service.enabled", false);
+user_pref("network.connectivity-service.enabled", false);
+user_pref("extensions.update.enabled", false);
+)";
+
+TEST(FirefoxCleaningTest, CookiesAndHistoryGoAndTheDefaultBookmarksStay) {
+    if (!CanLaunch("firefox-esr")) {
+        GTEST_SKIP() << "needs firefox-esr, unshare with a private network namespace, ip, python3";
+    }
+    FakeHome fake;
+    const BrowserHome& home = fake.Home();
+    fs::path work = home.home / "work";
+    fs::create_directories(work);
+    // The profile exists, with its prefs, before Firefox ever starts on it.
+    fs::path root = home.home / ".mozilla" / "firefox";
+    fs::path profile = root / "quillon.test";
+    fs::create_directories(profile);
+    std::ofstream(profile / "user.js") << kFirefoxPrefs;
+    std::ofstream(root / "profiles.ini")
+        << "[Profile0]\nName=test\nIsRelative=1\nPath=quillon.test\nDefault=1\n";
+    BrowserVisit browser(home, work,
+                         "firefox-esr --headless -profile '" + profile.string() +
+                             "' --screenshot '" + (work / "shot.png").string() +
+                             "' http://127.0.0.1:18080/");
+
+    ASSERT_TRUE(browser.Visit());
+    ASSERT_EQ(browser.Requests().size(), 1u);
+    fs::path cookies = profile / "cookies.sqlite";
+    fs::path places = profile / "places.sqlite";
+    ASSERT_EQ(Count(cookies, "SELECT count(*) FROM moz_cookies"), 1);
+    ASSERT_EQ(Count(places, "SELECT count(*) FROM moz_places WHERE url LIKE 'http://127.0.0.1%'"),
+              1);
+    long long bookmarks = Count(places, "SELECT count(*) FROM moz_bookmarks");
+    ASSERT_GT(bookmarks, 0);
+
+    BrowserTraceStore store(home);
+    TraceStores stores = store.Stores();
+    DeleteCookies(stores);
+    DeleteHistoryEntries(stores);
+    DeleteTemporaryFiles(stores);
+    BlankTypedAddresses(stores);
+    FullSweep(stores);
+
+    EXPECT_EQ(Count(cookies, "SELECT count(*) FROM moz_cookies"), 0);
+    EXPECT_EQ(Count(places, "SELECT count(*) FROM moz_historyvisits"), 0);
+    EXPECT_EQ(Count(places, "SELECT count(*) FROM moz_places WHERE url LIKE 'http://127.0.0.1%'"),
+              0);
+    EXPECT_EQ(Count(places, "SELECT count(*) FROM moz_bookmarks"), bookmarks);
+    EXPECT_EQ(Count(places,
+                    "SELECT count(*) FROM moz_bookmarks WHERE type = 1 AND fk NOT IN"
+                    " (SELECT id FROM moz_places)"),
+              0);
+    EXPECT_EQ(Text(places, "PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(Text(cookies, "PRAGMA integrity_check"), "ok");
+
+    // Firefox starts on the cleaned profile, and the page comes without a cookie.
+    ASSERT_TRUE(browser.Visit());
+    std::vector<std::string> requests = browser.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1], "/ cookie=");
+    EXPECT_EQ(Count(places, "SELECT count(*) FROM moz_bookmarks"), bookmarks);
 }
 
 }  // namespace
