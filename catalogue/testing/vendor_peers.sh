@@ -41,6 +41,13 @@ start_peer() {
   return 1
 }
 
+# Alive and not yet a zombie waiting for whoever reaps orphans.
+running() {
+  local state
+  state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) || return 1
+  [ -n "$state" ] && [ "$state" != Z ]
+}
+
 stop_peer() {
   local pidfile="$dir/$1.pid"
   [ -f "$pidfile" ] || return 0
@@ -48,10 +55,10 @@ stop_peer() {
   pid=$(cat "$pidfile")
   kill "$pid" 2>/dev/null
   for _ in $(seq 1 50); do
-    kill -0 "$pid" 2>/dev/null || break
+    running "$pid" || break
     sleep 0.05
   done
-  kill -9 "$pid" 2>/dev/null
+  running "$pid" && kill -9 "$pid" 2>/dev/null
   rm -f "$pidfile" "$dir/$1.port"
 }
 
