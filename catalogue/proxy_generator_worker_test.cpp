@@ -56,4 +56,17 @@ TEST(ProxyGeneratorWorkerTest, StopCancelsARequestTheServerNeverAnswers) {
     server.Hold(false);
 }
 
+TEST(ProxyGeneratorWorkerTest, QuickRestartsStopEveryRequestWhereverItIs) {
+    VendorServer server;
+    server.AnswerBody(kGeneratorPath, "generated\n");
+    ProxyGeneratorWorker worker;
+    // Each stop lands somewhere else in the request: before, during, after.
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_TRUE(worker.Start(0));
+        EXPECT_EQ(worker.Stop(), 0u);
+    }
+    EXPECT_FALSE(worker.IsRunning());
+    EXPECT_LE(server.RequestsFor(kGeneratorPath), 100);
+}
+
 }  // namespace
