@@ -12,9 +12,10 @@
 #include "thread_start.h"
 
 namespace {
-// A browser opens many connections at once; with a queue of 5 the rest of a
-// burst has its SYNs dropped and waits a second or more for the retry.
-constexpr int kBacklog = 128;
+// A browser opens many connections at once; when the queue is full the rest
+// of a burst has its SYNs dropped and waits a second or more for the retry.
+// The system caps this at its own limit (somaxconn on Linux).
+constexpr int kBacklog = 4096;
 enum RunState { kStarting, kListening, kStopped };
 }  // namespace
 

@@ -7,9 +7,12 @@
 namespace {
 
 // Ends both directions: wakes the other worker's blocked receive, and makes
-// it stop after the chunk it may still be holding.
+// it stop after the chunk it may still be holding. Only the first call shuts
+// the sockets down; a second would find nothing left to end.
 void TearDown(ConnectionSockets& sockets) {
-    sockets.tornDown.store(true);
+    if (sockets.tornDown.exchange(true)) {
+        return;
+    }
     net::ShutdownBoth(sockets.browser.Get());
     net::ShutdownBoth(sockets.upstream.Get());
 }

@@ -1,5 +1,7 @@
 // Detached worker threads with a small fixed stack, so that hundreds of open
-// connections (three threads each at most) stay cheap.
+// connections (three threads each at most) stay cheap. Jobs run on threads of
+// the shared worker pool, which keeps finished threads parked for the next job
+// instead of creating one per job.
 #pragma once
 
 #include <cstddef>
@@ -11,10 +13,15 @@ namespace engine {
 
 inline constexpr std::size_t kWorkerStackSize = 128 * 1024;
 
-// Runs entry(arg) on a new detached thread; false when no thread was created.
+// Creates a detached thread with kWorkerStackSize of stack that runs
+// entry(arg); false when none was created. One implementation per platform.
+bool CreateDetachedThread(void (*entry)(void*), void* arg);
+
+// Runs entry(arg) on a detached thread of its own, parked or new; false when
+// no thread was free and none could be created.
 bool StartDetachedThread(void (*entry)(void*), void* arg);
 
-// Runs the callable on a new detached thread, which owns it from then on.
+// Runs the callable on a detached thread of its own, which owns it from then on.
 // When no thread can be created the callable is destroyed unrun and false is
 // returned.
 template <class F>

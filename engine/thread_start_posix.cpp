@@ -20,7 +20,7 @@ void* Trampoline(void* p) {
 
 }  // namespace
 
-bool StartDetachedThread(void (*entry)(void*), void* arg) {
+bool CreateDetachedThread(void (*entry)(void*), void* arg) {
     pthread_attr_t attr;
     if (pthread_attr_init(&attr) != 0) {
         return false;

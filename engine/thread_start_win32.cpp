@@ -19,7 +19,7 @@ unsigned __stdcall Trampoline(void* p) {
 
 }  // namespace
 
-bool StartDetachedThread(void (*entry)(void*), void* arg) {
+bool CreateDetachedThread(void (*entry)(void*), void* arg) {
     auto start = std::make_unique<Start>(Start{entry, arg});
     uintptr_t handle = _beginthreadex(nullptr, static_cast<unsigned>(kWorkerStackSize), &Trampoline,
                                       start.get(), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
