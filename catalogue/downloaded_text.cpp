@@ -20,6 +20,11 @@ bool DownloadedText::Append(const char* data, std::size_t length) {
 }
 
 void PrintDownloadDiagnostic(const std::string& text) {
-    std::printf("\nContent %s\n", text.c_str());
+    // "\nContent %s\n" in one write: printf of a large text is slow on some
+    // run-time libraries, and the text holds no zero byte to end %s early.
+    std::string line;
+    line.reserve(text.size() + 10);
+    line.append("\nContent ").append(text).append("\n");
+    std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
 }
