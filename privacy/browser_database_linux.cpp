@@ -113,11 +113,17 @@ constexpr const char* kFirefoxNotBookmarked =
     " AND NOT EXISTS (SELECT 1 FROM moz_bookmarks WHERE fk = moz_places.id)"
     " AND NOT EXISTS (SELECT 1 FROM moz_keywords WHERE place_id = moz_places.id)";
 
-// A bookmarked place stays, with no trace of having been visited; Firefox
-// recomputes its frecency.
-constexpr const char* kFirefoxResetPlace =
-    "UPDATE moz_places SET visit_count = 0, last_visit_date = NULL, typed = 0, frecency = 0,"
-    " recalc_frecency = 1, recalc_alt_frecency = 1 WHERE id = ?1";
+// A bookmarked place stays, with no trace of having been visited; newer
+// Firefox versions are asked to recompute its frecency.
+const std::vector<const char*>& FirefoxResetPlace() {
+    static const std::vector<const char*> statements{
+        "UPDATE moz_places SET visit_count = 0, last_visit_date = NULL, typed = 0, frecency = 0"
+        " WHERE id = ?1",
+        "UPDATE moz_places SET recalc_frecency = 1 WHERE id = ?1",
+        "UPDATE moz_places SET recalc_alt_frecency = 1 WHERE id = ?1",
+    };
+    return statements;
+}
 
 // Firefox keeps its counters and orphans up to date with TEMP triggers of its
 // own, which an outside writer does not have.
@@ -167,7 +173,7 @@ const RowWalkSpec& FirefoxCookieWalk() {
         "SELECT id, 'Cookie:' || ifnull(name, '') || '@' || ifnull(host, '') || ifnull(path, '')"
         " FROM moz_cookies WHERE id > ?1 ORDER BY id LIMIT ?2",
         {"DELETE FROM moz_cookies WHERE id = ?1"},
-        nullptr,
+        {},
         {},
     };
     return spec;
@@ -189,7 +195,7 @@ const RowWalkSpec& FirefoxHistoryWalk() {
             "DELETE FROM moz_inputhistory WHERE place_id = ?1",
             deletePlace.c_str(),
         },
-        kFirefoxResetPlace,
+        FirefoxResetPlace(),
         FirefoxOrphans(),
     };
     return spec;
@@ -201,7 +207,7 @@ const RowWalkSpec& ChromiumCookieWalk() {
         "SELECT rowid, 'Cookie:' || name || '@' || host_key || path"
         " FROM cookies WHERE rowid > ?1 ORDER BY rowid LIMIT ?2",
         {"DELETE FROM cookies WHERE rowid = ?1"},
-        nullptr,
+        {},
         {},
     };
     return spec;
@@ -215,7 +221,7 @@ const RowWalkSpec& ChromiumHistoryWalk() {
             "DELETE FROM visits WHERE url = ?1",
             "DELETE FROM urls WHERE id = ?1",
         },
-        nullptr,
+        {},
         ChromiumOrphans(),
     };
     return spec;
@@ -230,11 +236,12 @@ const DatabaseScript& FirefoxClearHistory() {
             "DELETE FROM moz_inputhistory",
             deletePlaces.c_str(),
             "UPDATE moz_places SET visit_count = 0, last_visit_date = NULL, typed = 0,"
-            " frecency = 0, recalc_frecency = 1, recalc_alt_frecency = 1"
-            " WHERE visit_count <> 0 OR last_visit_date IS NOT NULL OR typed <> 0",
+            " frecency = 0 WHERE visit_count <> 0 OR last_visit_date IS NOT NULL OR typed <> 0",
         },
         Concat(
             {
+                "UPDATE moz_places SET recalc_frecency = 1 WHERE frecency = 0",
+                "UPDATE moz_places SET recalc_alt_frecency = 1 WHERE frecency = 0",
                 "DELETE FROM moz_places_metadata",
                 "DELETE FROM moz_places_metadata_search_queries",
                 "DELETE FROM moz_meta WHERE key LIKE 'origin\\_frecency\\_%' ESCAPE '\\'",
@@ -289,7 +296,7 @@ struct RowWalk::State {
     DatabaseAccess access;
     Statement select;
     std::vector<Statement> deletes;
-    Statement whenKept;
+    std::vector<Statement> whenKept;
     std::unique_ptr<Transaction> transaction;
     std::vector<std::pair<sqlite3_int64, std::string>> batch;
     std::size_t position = 0;
@@ -362,8 +369,13 @@ RowWalk::RowWalk(const fs::path& database, const RowWalkSpec& spec, DatabaseAcce
         }
         s.deletes.push_back(std::move(stmt));
     }
-    if (spec.whenKept != nullptr && !(s.whenKept = Prepare(s.db.get(), spec.whenKept))) {
-        return;
+    for (std::size_t i = 0; i < spec.whenKept.size(); ++i) {
+        Statement stmt = Prepare(s.db.get(), spec.whenKept[i]);
+        if (stmt) {
+            s.whenKept.push_back(std::move(stmt));
+        } else if (i == 0) {
+            return;
+        }
     }
     s.transaction = std::make_unique<Transaction>(s.db.get());
 }
@@ -409,8 +421,10 @@ bool RowWalk::DeleteCurrent() {
             break;
         }
     }
-    if (ok && s.whenKept && sqlite3_changes(s.db.get()) == 0) {
-        ok = RunWithKey(s.whenKept.get(), key);
+    if (ok && !s.whenKept.empty() && sqlite3_changes(s.db.get()) == 0) {
+        for (const Statement& stmt : s.whenKept) {
+            ok = ok && RunWithKey(stmt.get(), key);
+        }
     }
     if (!ok) {
         return false;

@@ -122,6 +122,30 @@ TEST_F(BrowserTraceStoreTest, HistoryGoesAndBookmarksStay) {
     }
 }
 
+TEST_F(BrowserTraceStoreTest, AnOlderFirefoxWithoutFrecencyFlagsIsCleanedToo) {
+    fs::path firefox = home.AddFirefoxProfile("old.profile");
+    fs::path places = firefox / "places.sqlite";
+    Sql(places,
+        "ALTER TABLE moz_places DROP COLUMN recalc_frecency;"
+        "ALTER TABLE moz_places DROP COLUMN recalc_alt_frecency");
+    long long marked = AddFirefoxVisit(firefox, "http://marked.example/", true);
+    BookmarkFirefoxPlace(firefox, marked);
+    AddFirefoxVisit(firefox, "http://gone.example/", false);
+
+    auto walk = store.Walk(kHistoryPattern);
+    int deleted = 0;
+    while (walk->Next()) {
+        deleted += walk->DeleteCurrent() ? 1 : 0;
+    }
+    walk.reset();
+
+    EXPECT_EQ(deleted, 2);
+    EXPECT_EQ(Rows(places, "moz_bookmarks"), 1);
+    EXPECT_EQ(Text(places, "SELECT group_concat(url) FROM moz_places"), "http://marked.example/");
+    EXPECT_EQ(Count(places, "SELECT visit_count + typed FROM moz_places"), 0);
+    EXPECT_EQ(Rows(places, "moz_historyvisits"), 0);
+}
+
 TEST_F(BrowserTraceStoreTest, TypedAddressesAreForgottenButPagesStay) {
     fs::path firefox = home.AddFirefoxProfile("abcd.default-esr");
     fs::path chromium = home.AddChromiumProfile("Default");

@@ -123,7 +123,7 @@ public:
             "done\n" +
             m_browser +
             " >/dev/null 2>&1\n"
-            "status=$?\nkill $origin\nwait $origin\nexit $status\n";
+            "status=$?\n{ kill $origin; wait $origin; } 2>/dev/null\nexit $status\n";
         return RunBounded(
                    {FindProgram("unshare"), "-n", "/bin/sh", "-c", script},
                    {"HOME=" + m_home.home.string(), "XDG_CONFIG_HOME=" + m_home.configHome.string(),
