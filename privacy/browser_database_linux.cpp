@@ -113,22 +113,12 @@ constexpr const char* kFirefoxNotBookmarked =
     " AND NOT EXISTS (SELECT 1 FROM moz_bookmarks WHERE fk = moz_places.id)"
     " AND NOT EXISTS (SELECT 1 FROM moz_keywords WHERE place_id = moz_places.id)";
 
-// A bookmarked place stays, with no trace of having been visited; newer
-// Firefox versions are asked to recompute its frecency.
-const std::vector<const char*>& FirefoxResetPlace() {
-    static const std::vector<const char*> statements{
-        "UPDATE moz_places SET visit_count = 0, last_visit_date = NULL, typed = 0, frecency = 0"
-        " WHERE id = ?1",
-        "UPDATE moz_places SET recalc_frecency = 1 WHERE id = ?1",
-        "UPDATE moz_places SET recalc_alt_frecency = 1 WHERE id = ?1",
-    };
-    return statements;
-}
-
 // Firefox keeps its counters and orphans up to date with TEMP triggers of its
 // own, which an outside writer does not have.
 const std::vector<const char*>& FirefoxOrphans() {
     static const std::vector<const char*> statements{
+        "DELETE FROM moz_historyvisits WHERE place_id NOT IN (SELECT id FROM moz_places)",
+        "DELETE FROM moz_inputhistory WHERE place_id NOT IN (SELECT id FROM moz_places)",
         "DELETE FROM moz_historyvisits_extra WHERE visit_id NOT IN"
         " (SELECT id FROM moz_historyvisits)",
         "DELETE FROM moz_places_extra WHERE place_id NOT IN (SELECT id FROM moz_places)",
@@ -145,6 +135,7 @@ const std::vector<const char*>& FirefoxOrphans() {
 
 const std::vector<const char*>& ChromiumOrphans() {
     static const std::vector<const char*> statements{
+        "DELETE FROM visits WHERE url NOT IN (SELECT id FROM urls)",
         "DELETE FROM keyword_search_terms WHERE url_id NOT IN (SELECT id FROM urls)",
         "DELETE FROM segment_usage WHERE segment_id IN"
         " (SELECT id FROM segments WHERE url_id NOT IN (SELECT id FROM urls))",
@@ -175,6 +166,7 @@ const RowWalkSpec& FirefoxCookieWalk() {
         {"DELETE FROM moz_cookies WHERE id = ?1"},
         {},
         {},
+        {},
     };
     return spec;
 }
@@ -190,12 +182,20 @@ const RowWalkSpec& FirefoxHistoryWalk() {
         " (foreign_count = 0 OR visit_count <> 0 OR last_visit_date IS NOT NULL OR typed <> 0"
         "  OR EXISTS (SELECT 1 FROM moz_historyvisits WHERE place_id = moz_places.id))"
         " ORDER BY id LIMIT ?2",
+        // The visits of deleted places go in one pass before the commit.
+        {deletePlace.c_str()},
+        // A bookmarked place stays, with no trace of having been visited;
+        // newer versions are asked to recompute its frecency.
         {
             "DELETE FROM moz_historyvisits WHERE place_id = ?1",
             "DELETE FROM moz_inputhistory WHERE place_id = ?1",
-            deletePlace.c_str(),
+            "UPDATE moz_places SET visit_count = 0, last_visit_date = NULL, typed = 0,"
+            " frecency = 0 WHERE id = ?1",
         },
-        FirefoxResetPlace(),
+        {
+            "UPDATE moz_places SET recalc_frecency = 1 WHERE id = ?1",
+            "UPDATE moz_places SET recalc_alt_frecency = 1 WHERE id = ?1",
+        },
         FirefoxOrphans(),
     };
     return spec;
@@ -209,6 +209,7 @@ const RowWalkSpec& ChromiumCookieWalk() {
         {"DELETE FROM cookies WHERE rowid = ?1"},
         {},
         {},
+        {},
     };
     return spec;
 }
@@ -217,10 +218,9 @@ const RowWalkSpec& ChromiumHistoryWalk() {
     static const RowWalkSpec spec{
         kUrlHistoryCacheEntry,
         "SELECT id, 'Visited: ' || ifnull(url, '') FROM urls WHERE id > ?1 ORDER BY id LIMIT ?2",
-        {
-            "DELETE FROM visits WHERE url = ?1",
-            "DELETE FROM urls WHERE id = ?1",
-        },
+        // The visits of deleted pages go in one pass before the commit.
+        {"DELETE FROM urls WHERE id = ?1"},
+        {},
         {},
         ChromiumOrphans(),
     };
@@ -369,12 +369,16 @@ RowWalk::RowWalk(const fs::path& database, const RowWalkSpec& spec, DatabaseAcce
         }
         s.deletes.push_back(std::move(stmt));
     }
-    for (std::size_t i = 0; i < spec.whenKept.size(); ++i) {
-        Statement stmt = Prepare(s.db.get(), spec.whenKept[i]);
-        if (stmt) {
-            s.whenKept.push_back(std::move(stmt));
-        } else if (i == 0) {
+    for (const char* sql : spec.whenKept) {
+        Statement stmt = Prepare(s.db.get(), sql);
+        if (!stmt) {
             return;
+        }
+        s.whenKept.push_back(std::move(stmt));
+    }
+    for (const char* sql : spec.whenKeptOptional) {
+        if (Statement stmt = Prepare(s.db.get(), sql)) {
+            s.whenKept.push_back(std::move(stmt));
         }
     }
     s.transaction = std::make_unique<Transaction>(s.db.get());

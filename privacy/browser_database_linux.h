@@ -35,9 +35,10 @@ struct RowWalkSpec {
     const char* select = nullptr;
     std::vector<const char*> deleteEntry;
     // Run with ?1 = the key when the last statement of deleteEntry removed
-    // nothing (an entry that is kept, only reset). The first is needed; each
-    // later one is skipped when the browser's version lacks what it names.
+    // nothing (an entry that is kept, only reset); the optional ones are
+    // skipped when the browser's version lacks what they name.
     std::vector<const char*> whenKept;
+    std::vector<const char*> whenKeptOptional;
     std::vector<const char*> cleanUp;
 };
 
