@@ -44,7 +44,7 @@ bool CProxyServer::Start(int localPort, int useProxy, const std::string& proxyHo
     auto run = std::make_shared<ListenerRun>();
     run->localPort = static_cast<std::uint16_t>(localPort);
     run->context = std::make_shared<const ConnectionContext>(ConnectionContext{
-        MakeUpstreamSettings(useProxy, proxyHost, proxyPort, userName, password), m_filter});
+        MakeUpstreamSettings(useProxy, proxyHost, proxyPort, userName, password), m_filterFactory});
     if (!engine::StartDetached([run] { ListenThread(run); })) {
         return false;
     }

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "connection_filter.h"
-#include "relay_filter.h"
 
 // The local proxy engine: a listener on 127.0.0.1 that hands every browser
 // connection to a request worker, which relays it to the upstream side.
@@ -30,9 +29,6 @@ public:
     // not listening.
     int ListeningPort() const;
 
-    // The filter every upstream -> browser chunk passes; applies to the
-    // connections accepted after the next Start.
-    void SetRelayFilter(std::shared_ptr<IRelayFilter> filter) { m_filter = std::move(filter); }
     // Gives each connection accepted after the next Start a filter of its
     // own (or none, as the factory decides).
     void SetFilterFactory(std::shared_ptr<IConnectionFilterFactory> factory) {
@@ -44,6 +40,5 @@ private:
     static void ListenThread(const std::shared_ptr<ListenerRun>& run);
 
     std::shared_ptr<ListenerRun> m_run;  // the current run; empty when idle
-    std::shared_ptr<IRelayFilter> m_filter;
     std::shared_ptr<IConnectionFilterFactory> m_filterFactory;
 };

@@ -1,6 +1,7 @@
 #include "relay.h"
 
 #include <new>
+#include <string_view>
 
 #include "thread_start.h"
 
@@ -24,13 +25,22 @@ void RelayThread(std::unique_ptr<CRelayChannel> channel) {
     c.lastLength = net::Receive(c.source, c.buffer, kRelayChunkSize);
     while (c.lastLength > 0 && !c.sockets->tornDown.load()) {
         c.buffer[c.lastLength] = '\0';
-        if (c.filterFlag == 1 && c.filter) {
-            c.filter->OnChunk(c.buffer, c.lastLength);
+        std::string_view chunk(c.buffer, static_cast<std::size_t>(c.lastLength));
+        if (c.filter && c.filterFlag == 1) {
+            chunk = c.filter->OnResponseBytes(chunk);
+        } else if (c.filter) {
+            c.filter->OnRequestBytes(chunk);
         }
         // A failed send does not end the loop: the source still has to be
         // drained until the other direction tears the connection down.
-        net::SendAll(c.destination, c.buffer, static_cast<std::size_t>(c.lastLength));
+        net::SendAll(c.destination, chunk.data(), chunk.size());
         c.lastLength = net::Receive(c.source, c.buffer, kRelayChunkSize);
+    }
+    if (c.filter && c.filterFlag == 1 && !c.sockets->tornDown.load()) {
+        // The upstream side ended: what the filter still holds (a body that
+        // ends with the close) goes to the browser before the teardown.
+        std::string_view rest = c.filter->OnResponseEnd();
+        net::SendAll(c.destination, rest.data(), rest.size());
     }
     TearDown(*c.sockets);
     // Dropping the channel releases this direction's share of the sockets.
@@ -41,7 +51,7 @@ namespace {
 std::unique_ptr<CRelayChannel> MakeChannel(net::SocketHandle source, net::SocketHandle destination,
                                            int filterFlag,
                                            const std::shared_ptr<ConnectionSockets>& sockets,
-                                           std::shared_ptr<IRelayFilter> filter) {
+                                           std::shared_ptr<IConnectionFilter> filter) {
     std::unique_ptr<CRelayChannel> channel(new (std::nothrow) CRelayChannel);
     if (channel) {
         channel->source = source;
@@ -59,7 +69,8 @@ bool StartRelay(std::unique_ptr<CRelayChannel> channel) {
 
 }  // namespace
 
-bool StartRelays(std::shared_ptr<ConnectionSockets> sockets, std::shared_ptr<IRelayFilter> filter) {
+bool StartRelays(std::shared_ptr<ConnectionSockets> sockets,
+                 std::shared_ptr<IConnectionFilter> filter) {
     net::SocketHandle browser = sockets->browser.Get();
     net::SocketHandle upstream = sockets->upstream.Get();
     auto toUpstream = MakeChannel(browser, upstream, 0, sockets, nullptr);

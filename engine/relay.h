@@ -3,7 +3,7 @@
 #include <atomic>
 #include <memory>
 
-#include "relay_filter.h"
+#include "connection_filter.h"
 #include "socket_shim.h"
 
 inline constexpr int kRelayChunkSize = 16384;
@@ -24,10 +24,10 @@ struct ConnectionSockets {
 struct CRelayChannel {
     net::SocketHandle source = net::kNoSocket;
     net::SocketHandle destination = net::kNoSocket;
-    int filterFlag = 0;  // 1: upstream -> browser, the direction the filter sees
+    int filterFlag = 0;  // 1: upstream -> browser, the direction the filter may rewrite
     int lastLength = 0;  // result of the last receive
     std::shared_ptr<ConnectionSockets> sockets;
-    std::shared_ptr<IRelayFilter> filter;  // may be empty
+    std::shared_ptr<IConnectionFilter> filter;  // may be empty
     char buffer[kRelayChunkSize + 1];
 };
 
@@ -37,4 +37,5 @@ void RelayThread(std::unique_ptr<CRelayChannel> channel);
 
 // Starts the two relay workers of a connection, browser -> upstream first.
 // False when they could not both be started; the connection is then torn down.
-bool StartRelays(std::shared_ptr<ConnectionSockets> sockets, std::shared_ptr<IRelayFilter> filter);
+bool StartRelays(std::shared_ptr<ConnectionSockets> sockets,
+                 std::shared_ptr<IConnectionFilter> filter);

@@ -35,16 +35,21 @@ void RequestThread(net::Socket accepted, std::shared_ptr<const ConnectionContext
     net::SetNoDelay(browser.Get());
     net::SetNoDelay(server.Get());
 
+    std::shared_ptr<IConnectionFilter> filter =
+        context->filterFactory ? context->filterFactory->ForConnection() : nullptr;
     if (!read.empty()) {
         // Whatever the read held past the parsed lines (a body sent with the
         // head, a line cut off by the read's size) follows the head at once.
         std::string out = RebuildRequestHead(head, upstream);
         out.append(read.substr(head.consumed));
+        if (filter) {
+            filter->OnRequestBytes(out);
+        }
         net::SendAll(server.Get(), out.data(), out.size());
     }
 
     auto sockets = std::make_shared<ConnectionSockets>();
     sockets->browser = std::move(browser);
     sockets->upstream = std::move(server);
-    StartRelays(std::move(sockets), context->filter);
+    StartRelays(std::move(sockets), std::move(filter));
 }

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "relay_filter.h"
+#include "connection_filter.h"
 #include "socket_shim.h"
 #include "upstream_settings.h"
 
@@ -11,7 +11,7 @@ inline constexpr int kHeadReadSize = 1024;
 // What every connection accepted by one listener run works with; immutable.
 struct ConnectionContext {
     UpstreamSettings upstream;
-    std::shared_ptr<IRelayFilter> filter;  // may be empty
+    std::shared_ptr<IConnectionFilterFactory> filterFactory;  // may be empty
 };
 
 // Reads and rebuilds the first request head, connects the upstream side,

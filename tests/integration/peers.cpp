@@ -119,8 +119,15 @@ Nginx::Nginx()
                               "/scgi;\n"
                               " default_type application/octet-stream;\n"
                               " types { text/html html; }\n"
+                              // Compressed HTML for clients that ask for it:
+                              // chunked for HTTP/1.1, until the close for 1.0.
+                              " gzip on;\n gzip_types text/html;\n gzip_min_length 1;\n"
+                              " gzip_http_version 1.0;\n"
+                              // A date after the file's gives 304, not only the same one.
+                              " if_modified_since before;\n"
                               " server {\n  listen 127.0.0.1:" +
-                              std::to_string(m_port) + ";\n  root " + d + "/www;\n }\n}\n");
+                              std::to_string(m_port) + ";\n  root " + d +
+                              "/www;\n  location = /nocontent { return 204; }\n }\n}\n");
               return std::vector<std::string>{Find({"/usr/sbin/nginx", "/usr/bin/nginx"}), "-p", d,
                                               "-c", d + "/nginx.conf"};
           }(),

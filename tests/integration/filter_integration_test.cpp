@@ -1,0 +1,248 @@
+// The content filter end to end: the engine with the filter switched on,
+// nginx as the upstream, curl or a raw socket as the browser.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "fake_registry_store.h"
+#include "html_response_filter.h"
+#include "loopback.h"
+#include "peers.h"
+#include "proxy_server.h"
+
+namespace {
+
+using namespace testsupport;
+using namespace std::string_literals;
+
+const std::string kPage =
+    "<html><head><script>var w = window.open('ad.html');</script></head>\n"
+    "<body><object data=x></object><p>text</p></body></html>\n";
+// With EnableJS = 0, EnableActiveX = 1, BlockPopups = 1.
+const std::string kFiltered =
+    "<html><head><noscript>var w = //ndow.open('ad.html');</noscript> </head>\n"
+    "<body><noobj  data=x></noobj> <p>text</p></body></html>\n";
+
+class FilterIntegration : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_origin = new Nginx;
+        ASSERT_TRUE(s_origin->Ready()) << "nginx did not start";
+        s_origin->WriteFile("page.html", kPage);
+        s_origin->WriteFile("image.bin", "\x89PNG\0\0<script>window.open\0\xff"s);
+        std::string big;
+        while (big.size() < (5u << 20)) {
+            big += kPage;
+        }
+        s_origin->WriteFile("big.html", big);
+        s_big = new std::string(std::move(big));
+    }
+    static void TearDownTestSuite() {
+        delete s_origin;
+        delete s_big;
+    }
+
+    void SetUp() override {
+        m_activeX.Set(1);
+        m_popups.Set(1);
+        StartEngine(s_origin->Port());
+    }
+
+    void StartEngine(std::uint16_t upstream) {
+        m_engine.SetFilterFactory(std::make_shared<HtmlFilterFactory>(m_switches, m_counter));
+        ASSERT_TRUE(m_engine.Start(0, 1, "127.0.0.1", upstream, "", ""));
+        ASSERT_TRUE(WaitFor([this] { return m_engine.IsRunning() == 1; }));
+    }
+
+    std::uint32_t Popups() {
+        RegistryDword count("Software\\Quillon\\NrOfBlockPopups", 0, false,
+                            RegistryRoot::LocalMachine, m_store);
+        m_counter->FoldInto(count);
+        return count.Get();
+    }
+
+    static std::string Url(const std::string& path) {
+        return "http://127.0.0.1:" + std::to_string(s_origin->Port()) + path;
+    }
+
+    // Runs curl through the engine; returns what it printed.
+    std::string Curl(const std::string& arguments) {
+        const std::string command = "curl -sS --max-time 20 --noproxy '' -x http://127.0.0.1:" +
+                                    std::to_string(m_engine.ListeningPort()) + " " + arguments +
+                                    " 2>&1";
+        FILE* pipe = popen(command.c_str(), "r");
+        std::string out;
+        char buffer[4096];
+        std::size_t n;
+        while (pipe != nullptr && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+            out.append(buffer, n);
+        }
+        if (pipe != nullptr) {
+            m_curlStatus = pclose(pipe);
+        }
+        return out;
+    }
+
+    static std::string ReadFile(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    FakeRegistryStore m_store;
+    RegistryDword m_js{"Software\\Quillon\\EnableJS", 0, false, RegistryRoot::LocalMachine,
+                       m_store};
+    RegistryDword m_activeX{"Software\\Quillon\\EnableActiveX", 0, false,
+                            RegistryRoot::LocalMachine, m_store};
+    RegistryDword m_popups{"Software\\Quillon\\BlockPopups", 0, false, RegistryRoot::LocalMachine,
+                           m_store};
+    FilterSwitches m_switches{m_js, m_activeX, m_popups};
+    std::shared_ptr<PopupCounter> m_counter = std::make_shared<PopupCounter>();
+    CProxyServer m_engine;
+    int m_curlStatus = -1;
+    static Nginx* s_origin;
+    static std::string* s_big;
+};
+
+Nginx* FilterIntegration::s_origin = nullptr;
+std::string* FilterIntegration::s_big = nullptr;
+
+TEST_F(FilterIntegration, CurlReadsEveryResponseOfOneConnection) {
+    TempDir out;
+    const std::string o = out.Path() + "/";
+    // Plain HTML, gzip in chunks, an image, a 204, an oversized page and
+    // HTML again, all on one kept-alive connection.
+    const std::string printed = Curl(
+        "-w '%{http_code} %{num_connects}\\n' "
+        "-o " +
+        o + "1 " + Url("/page.html") + " --next --noproxy '' -x http://127.0.0.1:" +
+        std::to_string(m_engine.ListeningPort()) + " -w '%{http_code} %{num_connects}\\n' " +
+        "--compressed -o " + o + "2 " + Url("/page.html") + " -o " + o + "3 " + Url("/image.bin") +
+        " -o " + o + "4 " + Url("/nocontent") + " -o " + o + "5 " + Url("/big.html") + " -o " + o +
+        "6 " + Url("/page.html"));
+    EXPECT_EQ(m_curlStatus, 0) << printed;
+    EXPECT_EQ(printed, "200 1\n200 0\n200 0\n204 0\n200 0\n200 0\n");
+    EXPECT_EQ(ReadFile(o + "1"), kFiltered);
+    EXPECT_EQ(ReadFile(o + "2"), kFiltered);
+    EXPECT_EQ(ReadFile(o + "3"), "\x89PNG\0\0<script>window.open\0\xff"s);
+    EXPECT_TRUE(ReadFile(o + "5") == *s_big) << "the oversized page passes unfiltered";
+    EXPECT_EQ(ReadFile(o + "6"), kFiltered);
+    EXPECT_EQ(Popups(), 3u);
+}
+
+TEST_F(FilterIntegration, CompressedHttp10AnswerEndsWithTheClose) {
+    const std::string printed = Curl("--http1.0 --compressed -D - " + Url("/page.html"));
+    EXPECT_EQ(m_curlStatus, 0) << printed;
+    EXPECT_NE(printed.find("Content-Length: " + std::to_string(kFiltered.size()) + "\r\n"),
+              std::string::npos)
+        << printed;
+    EXPECT_EQ(printed.find("Content-Encoding"), std::string::npos) << printed;
+    EXPECT_TRUE(printed.ends_with("\r\n\r\n" + kFiltered)) << printed;
+}
+
+TEST_F(FilterIntegration, BodilessAnswersOnAKeptAliveConnection) {
+    net::Socket browser = ConnectLoopback(static_cast<std::uint16_t>(m_engine.ListeningPort()));
+    const std::string host = "Host: 127.0.0.1:" + std::to_string(s_origin->Port()) + "\r\n";
+    SendText(browser, "HEAD " + Url("/page.html") + " HTTP/1.1\r\n" + host + "\r\n" + "GET " +
+                          Url("/nocontent") + " HTTP/1.1\r\n" + host + "\r\n" + "GET " +
+                          Url("/page.html") + " HTTP/1.1\r\n" + host +
+                          "If-Modified-Since: Fri, 01 Jan 2100 00:00:00 GMT\r\n\r\n" + "GET " +
+                          Url("/page.html") + " HTTP/1.1\r\n" + host + "Connection: close\r\n\r\n");
+    const std::string all = ReceiveToClose(browser);
+    // HEAD keeps nginx's own length of the page; 204 and 304 carry nothing.
+    const std::size_t head = all.find("HTTP/1.1 200 OK");
+    const std::size_t noContent = all.find("HTTP/1.1 204");
+    const std::size_t notModified = all.find("HTTP/1.1 304");
+    const std::size_t page = all.find("HTTP/1.1 200 OK", notModified);
+    ASSERT_TRUE(head == 0 && noContent != std::string::npos && notModified != std::string::npos &&
+                page != std::string::npos)
+        << all;
+    EXPECT_NE(all.substr(0, noContent).find("Content-Length: " + std::to_string(kPage.size())),
+              std::string::npos);
+    EXPECT_TRUE(all.ends_with("\r\n\r\n" + kFiltered)) << all;
+    EXPECT_NE(all.find("Content-Length: " + std::to_string(kFiltered.size()), page),
+              std::string::npos);
+}
+
+// An upstream of the test's own that writes its answer in awkward pieces.
+TEST_F(FilterIntegration, TokensSplitAcrossSegmentsAndTunnelsUntouched) {
+    LoopbackServer upstream([](net::Socket& c) {
+        std::string request = ReceiveRequest(c);
+        if (request.starts_with("CONNECT")) {
+            SendText(c, "HTTP/1.1 200 Connection established\r\n\r\n<script>window.open()");
+            return;
+        }
+        const std::string body = "<scr|ipt>window.op|en()</script>";
+        SendText(
+            c, "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n");
+        std::size_t from = 0;
+        for (std::size_t bar; (bar = body.find('|', from)) != std::string::npos; from = bar + 1) {
+            char size[16];
+            std::snprintf(size, sizeof size, "%zx\r\n", bar - from);
+            SendText(c, size + body.substr(from, bar - from) + "\r\n");
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        char size[16];
+        std::snprintf(size, sizeof size, "%zx\r\n", body.size() - from);
+        SendText(c, size + body.substr(from) + "\r\n0\r\n\r\n");
+    });
+    m_engine.Stop();
+    StartEngine(upstream.Port());
+
+    net::Socket browser = ConnectLoopback(static_cast<std::uint16_t>(m_engine.ListeningPort()));
+    SendText(browser, "GET http://o.test/ HTTP/1.1\r\nHost: o.test\r\n\r\n");
+    EXPECT_EQ(ReceiveResponse(browser),
+              "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 35\r\n\r\n"
+              "<noscript>//ndow.open()</noscript> ");
+
+    net::Socket tunnel = ConnectLoopback(static_cast<std::uint16_t>(m_engine.ListeningPort()));
+    SendText(tunnel, "CONNECT o.test:443 HTTP/1.1\r\nHost: o.test:443\r\n\r\n");
+    EXPECT_EQ(ReceiveToClose(tunnel),
+              "HTTP/1.1 200 Connection established\r\n\r\n<script>window.open()");
+}
+
+}  // namespace
+
+namespace {
+
+// Headless Chromium, in a network namespace of its own, loads a page whose
+// script opens a pop-up: with the switch on the script never runs.
+std::string BrowserCheck(const char* mode) {
+    const std::string command = std::string("unshare -n sh -c 'ip link set lo up && exec ") +
+                                FILTER_BROWSER_CHECK + " " + mode + "' 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string out;
+    char buffer[4096];
+    std::size_t n;
+    while (pipe != nullptr && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        out.append(buffer, n);
+    }
+    if (pipe != nullptr) {
+        pclose(pipe);
+    }
+    return out;
+}
+
+TEST(FilterInBrowser, ChromiumNeverRunsTheRewrittenPopupCall) {
+    if (access("/usr/bin/chromium", X_OK) != 0 || access("/usr/bin/unshare", X_OK) != 0 ||
+        system("unshare -n true 2>/dev/null") != 0) {
+        GTEST_SKIP() << "needs chromium and unshare -n";
+    }
+    const std::string off = BrowserCheck("off");
+    EXPECT_NE(off.find("<title>opened</title>"), std::string::npos) << off;
+    EXPECT_NE(off.find("popups 0"), std::string::npos) << off;
+    const std::string on = BrowserCheck("on");
+    EXPECT_NE(on.find("<title>untouched</title>"), std::string::npos) << on;
+    EXPECT_NE(on.find("popups 1"), std::string::npos) << on;
+}
+
+}  // namespace
