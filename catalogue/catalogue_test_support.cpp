@@ -87,6 +87,17 @@ void VendorServer::Handle(net::Socket& connection) {
     net::ShutdownBoth(connection.Get());
 }
 
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+std::string PeerFile(const std::string& name) {
+    return ReadFile(std::string(QUILLON_VENDOR_PEERS) + "/" + name);
+}
+
 TestFolder::TestFolder() {
     std::random_device random;
     m_path = std::filesystem::temp_directory_path() /
@@ -108,10 +119,7 @@ std::string TestFolder::AppPath() const {
 }
 
 std::string TestFolder::Read(const std::string& name) const {
-    std::ifstream in(m_path / name, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
+    return ReadFile((m_path / name).string());
 }
 
 void TestFolder::Write(const std::string& name, const std::string& bytes) const {

@@ -48,6 +48,11 @@ private:
 // The path a request head asks for (an absolute URL's host part dropped).
 std::string RequestPath(const std::string& head);
 
+std::string ReadFile(const std::string& path);
+// A file the peers fixture (testing/vendor_peers.sh) wrote: their ports, and
+// nginx's access log. Empty when the peers do not run.
+std::string PeerFile(const std::string& name);
+
 // A folder of its own under the system's temporary folder, removed with its
 // content.
 class TestFolder {

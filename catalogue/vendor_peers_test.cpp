@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -19,13 +18,6 @@
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
 int Count(const std::string& text, const std::string& what) {
     int n = 0;
     for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
@@ -37,21 +29,18 @@ int Count(const std::string& text, const std::string& what) {
 class VendorPeersTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::string tinyproxy = ReadFile(Peer("tinyproxy.port"));
-        const std::string nginx = ReadFile(Peer("nginx.port"));
+        const std::string tinyproxy = PeerFile("tinyproxy.port");
+        const std::string nginx = PeerFile("nginx.port");
         if (tinyproxy.empty() || nginx.empty()) {
             GTEST_SKIP() << "the peers run under ctest (fixture catalogue_peers)";
         }
         m_tinyproxy = std::stoi(tinyproxy);
         SetEnvironment(kVendorUrlVariable, "http://127.0.0.1:" + std::to_string(std::stoi(nginx)));
     }
-    static std::string Peer(const std::string& name) {
-        return std::string(QUILLON_VENDOR_PEERS) + "/" + name;
-    }
     // HTTP/1.0 GETs of the path in nginx's access log so far (a proxy may
     // pass the path on in its absolute form).
     static int Served(std::string_view path) {
-        return Count(ReadFile(Peer("access.log")), std::string(path) + " HTTP/1.0\"");
+        return Count(PeerFile("access.log"), std::string(path) + " HTTP/1.0\"");
     }
 
     int m_tinyproxy = 0;
