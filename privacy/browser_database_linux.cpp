@@ -158,8 +158,8 @@ std::vector<const char*> Concat(std::vector<const char*> a, const std::vector<co
 
 }  // namespace
 
-const RowWalkSpec& FirefoxCookieWalk() {
-    static const RowWalkSpec spec{
+const RowWalkQueries& FirefoxCookieWalk() {
+    static const RowWalkQueries queries{
         kCookieCacheEntry,
         "SELECT id, 'Cookie:' || ifnull(name, '') || '@' || ifnull(host, '') || ifnull(path, '')"
         " FROM moz_cookies WHERE id > ?1 ORDER BY id LIMIT ?2",
@@ -168,13 +168,13 @@ const RowWalkSpec& FirefoxCookieWalk() {
         {},
         {},
     };
-    return spec;
+    return queries;
 }
 
-const RowWalkSpec& FirefoxHistoryWalk() {
+const RowWalkQueries& FirefoxHistoryWalk() {
     static const std::string deletePlace =
         std::string("DELETE FROM moz_places WHERE id = ?1 AND ") + kFirefoxNotBookmarked;
-    static const RowWalkSpec spec{
+    static const RowWalkQueries queries{
         kUrlHistoryCacheEntry,
         // Every place with a trace of a visit, and every place nothing else
         // refers to; bookmarks that were never visited are not history.
@@ -198,11 +198,11 @@ const RowWalkSpec& FirefoxHistoryWalk() {
         },
         FirefoxOrphans(),
     };
-    return spec;
+    return queries;
 }
 
-const RowWalkSpec& ChromiumCookieWalk() {
-    static const RowWalkSpec spec{
+const RowWalkQueries& ChromiumCookieWalk() {
+    static const RowWalkQueries queries{
         kCookieCacheEntry,
         "SELECT rowid, 'Cookie:' || name || '@' || host_key || path"
         " FROM cookies WHERE rowid > ?1 ORDER BY rowid LIMIT ?2",
@@ -211,11 +211,11 @@ const RowWalkSpec& ChromiumCookieWalk() {
         {},
         {},
     };
-    return spec;
+    return queries;
 }
 
-const RowWalkSpec& ChromiumHistoryWalk() {
-    static const RowWalkSpec spec{
+const RowWalkQueries& ChromiumHistoryWalk() {
+    static const RowWalkQueries queries{
         kUrlHistoryCacheEntry,
         "SELECT id, 'Visited: ' || ifnull(url, '') FROM urls WHERE id > ?1 ORDER BY id LIMIT ?2",
         // The visits of deleted pages go in one pass before the commit.
@@ -224,7 +224,7 @@ const RowWalkSpec& ChromiumHistoryWalk() {
         {},
         ChromiumOrphans(),
     };
-    return spec;
+    return queries;
 }
 
 const DatabaseScript& FirefoxClearHistory() {
@@ -292,7 +292,7 @@ const DatabaseScript& ChromiumBlankTypedAddresses() {
 
 struct RowWalk::State {
     Connection db;
-    const RowWalkSpec* spec = nullptr;
+    const RowWalkQueries* queries = nullptr;
     DatabaseAccess access;
     Statement select;
     std::vector<Statement> deletes;
@@ -337,7 +337,7 @@ struct RowWalk::State {
             return;
         }
         if (deleted > 0) {
-            for (const char* sql : spec->cleanUp) {
+            for (const char* sql : queries->cleanUp) {
                 if (Statement stmt = Prepare(db.get(), sql)) {
                     RunWithKey(stmt.get(), 0);
                 }
@@ -347,10 +347,10 @@ struct RowWalk::State {
     }
 };
 
-RowWalk::RowWalk(const fs::path& database, const RowWalkSpec& spec, DatabaseAccess access)
+RowWalk::RowWalk(const fs::path& database, const RowWalkQueries& queries, DatabaseAccess access)
     : m_state(std::make_unique<State>()) {
     State& s = *m_state;
-    s.spec = &spec;
+    s.queries = &queries;
     s.access = access;
     s.db = OpenExisting(database, access);
     if (!s.db) {
@@ -358,25 +358,25 @@ RowWalk::RowWalk(const fs::path& database, const RowWalkSpec& spec, DatabaseAcce
     }
     // Every statement is prepared before anything is written: a database
     // without the tables and columns they name is not touched at all.
-    s.select = Prepare(s.db.get(), spec.select);
+    s.select = Prepare(s.db.get(), queries.select);
     if (!s.select) {
         return;
     }
-    for (const char* sql : spec.deleteEntry) {
+    for (const char* sql : queries.deleteEntry) {
         Statement stmt = Prepare(s.db.get(), sql);
         if (!stmt) {
             return;
         }
         s.deletes.push_back(std::move(stmt));
     }
-    for (const char* sql : spec.whenKept) {
+    for (const char* sql : queries.whenKept) {
         Statement stmt = Prepare(s.db.get(), sql);
         if (!stmt) {
             return;
         }
         s.whenKept.push_back(std::move(stmt));
     }
-    for (const char* sql : spec.whenKeptOptional) {
+    for (const char* sql : queries.whenKeptOptional) {
         if (Statement stmt = Prepare(s.db.get(), sql)) {
             s.whenKept.push_back(std::move(stmt));
         }
@@ -404,7 +404,7 @@ const UrlCacheEntry* RowWalk::Next() {
     }
     const auto& row = s.batch[s.position++];
     s.entry.sourceUrlName = row.second;
-    s.entry.type = s.spec->entryType;
+    s.entry.type = s.queries->entryType;
     s.current = true;
     return &s.entry;
 }

@@ -30,7 +30,7 @@ struct DatabaseAccess {
 // kept; and the clean-ups of what those deletes
 // leave behind, run once before the commit (each skipped when its table is
 // missing).
-struct RowWalkSpec {
+struct RowWalkQueries {
     std::uint32_t entryType = 0;
     const char* select = nullptr;
     std::vector<const char*> deleteEntry;
@@ -42,10 +42,10 @@ struct RowWalkSpec {
     std::vector<const char*> cleanUp;
 };
 
-const RowWalkSpec& FirefoxCookieWalk();
-const RowWalkSpec& FirefoxHistoryWalk();
-const RowWalkSpec& ChromiumCookieWalk();
-const RowWalkSpec& ChromiumHistoryWalk();
+const RowWalkQueries& FirefoxCookieWalk();
+const RowWalkQueries& FirefoxHistoryWalk();
+const RowWalkQueries& ChromiumCookieWalk();
+const RowWalkQueries& ChromiumHistoryWalk();
 
 // Statements run together in one transaction: all of `required` must run,
 // or nothing is kept; each of `optional` is skipped when its table is missing.
@@ -63,7 +63,8 @@ const DatabaseScript& ChromiumBlankTypedAddresses();
 // is missing, is not a database, lacks the expected tables, or is locked.
 class RowWalk final : public IUrlCacheWalk {
 public:
-    RowWalk(const std::filesystem::path& database, const RowWalkSpec& spec, DatabaseAccess access);
+    RowWalk(const std::filesystem::path& database, const RowWalkQueries& queries,
+            DatabaseAccess access);
     // Commits what was deleted.
     ~RowWalk() override;
     RowWalk(const RowWalk&) = delete;

@@ -96,16 +96,16 @@ std::unique_ptr<IUrlCacheWalk> BrowserTraceStore::Walk(const char* pattern) {
         }
         bool firefox = profile.kind == BrowserKind::Firefox;
         if (search == Search::Cookies) {
-            const RowWalkSpec& spec = firefox ? FirefoxCookieWalk() : ChromiumCookieWalk();
+            const RowWalkQueries& queries = firefox ? FirefoxCookieWalk() : ChromiumCookieWalk();
             for (const fs::path& database : CookieDatabases(profile)) {
-                walk->Add([database, &spec, access] {
-                    return std::make_unique<RowWalk>(database, spec, access);
+                walk->Add([database, &queries, access] {
+                    return std::make_unique<RowWalk>(database, queries, access);
                 });
             }
         } else {
-            const RowWalkSpec& spec = firefox ? FirefoxHistoryWalk() : ChromiumHistoryWalk();
-            walk->Add([database = HistoryDatabase(profile), &spec, access] {
-                return std::make_unique<RowWalk>(database, spec, access);
+            const RowWalkQueries& queries = firefox ? FirefoxHistoryWalk() : ChromiumHistoryWalk();
+            walk->Add([database = HistoryDatabase(profile), &queries, access] {
+                return std::make_unique<RowWalk>(database, queries, access);
             });
         }
     }
