@@ -9,7 +9,7 @@ std::string DownloadText(const std::string& url, std::stop_token stop) {
     if (!wininet::OpenHttpGet(url, nullptr, get)) {
         return {};
     }
-    // Closing the request handle makes a send or read blocked on it return.
+    // Closing the handles makes a send or read blocked on them return.
     std::stop_callback cancel(stop, [&get] { get.Close(); });
     if (stop.stop_requested() || !::HttpSendRequestA(get.request.Get(), nullptr, 0, nullptr, 0)) {
         return {};
