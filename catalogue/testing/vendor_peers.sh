@@ -65,6 +65,9 @@ stop_peer() {
 case $command in
 start)
   vendor=$3
+  # Peers of an earlier run that was never stopped go first.
+  stop_peer tinyproxy
+  stop_peer nginx
   rm -rf "$dir"
   mkdir -p "$dir"
   for attempt in 1 2 3; do
