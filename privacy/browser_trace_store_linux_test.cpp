@@ -146,6 +146,37 @@ TEST_F(BrowserTraceStoreTest, AnOlderFirefoxWithoutFrecencyFlagsIsCleanedToo) {
     EXPECT_EQ(Rows(places, "moz_historyvisits"), 0);
 }
 
+TEST_F(BrowserTraceStoreTest, AWalkCutShortKeepsWhatItDeletedAndNothingHalfDone) {
+    fs::path firefox = home.AddFirefoxProfile("abcd.default-esr");
+    fs::path chromium = home.AddChromiumProfile("Default");
+    for (int i = 0; i < 10; ++i) {
+        AddFirefoxVisit(firefox, "http://f" + std::to_string(i) + ".example/", false);
+        AddChromiumVisit(chromium, "http://c" + std::to_string(i) + ".example/", false);
+    }
+    // A stop after four entries of each database: the walk is simply dropped.
+    {
+        auto walk = store.Walk(kHistoryPattern);
+        for (int i = 0; i < 14 && walk->Next(); ++i) {
+            if (i % 10 < 4) {
+                walk->DeleteCurrent();
+            }
+        }
+    }
+    fs::path places = firefox / "places.sqlite";
+    fs::path history = chromium / "History";
+    EXPECT_EQ(Rows(places, "moz_places"), 6);
+    EXPECT_EQ(Rows(history, "urls"), 6);
+    // Every page left has its visit; no visit is left without its page.
+    EXPECT_EQ(Rows(places, "moz_historyvisits"), 6);
+    EXPECT_EQ(Count(places,
+                    "SELECT count(*) FROM moz_historyvisits WHERE place_id NOT IN"
+                    " (SELECT id FROM moz_places)"),
+              0);
+    EXPECT_EQ(Rows(places, "moz_origins"), 6);
+    EXPECT_EQ(Rows(history, "visits"), 6);
+    EXPECT_EQ(Rows(history, "keyword_search_terms"), 6);
+}
+
 TEST_F(BrowserTraceStoreTest, TypedAddressesAreForgottenButPagesStay) {
     fs::path firefox = home.AddFirefoxProfile("abcd.default-esr");
     fs::path chromium = home.AddChromiumProfile("Default");
