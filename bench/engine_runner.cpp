@@ -1,8 +1,9 @@
 // Runs the proxy engine as a process of its own, so that the benchmark can
 // put it side by side with the other relays and watch its memory.
 //
-//   engine_runner LOCAL_PORT UPSTREAM_HOST:UPSTREAM_PORT
+//   engine_runner LOCAL_PORT UPSTREAM_HOST:UPSTREAM_PORT [--filter]
 //
+// --filter switches every content filter rule on (scripts, objects, pop-ups).
 // Prints "ready PORT" once the engine listens (LOCAL_PORT 0 picks a free
 // port), then runs until SIGTERM or SIGINT, or until its standard input ends
 // when that is a pipe (the parent holding the other end went away).
@@ -16,9 +17,12 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <string_view>
 #include <thread>
 
 #include "bench_util.h"
+#include "fake_registry_store.h"
+#include "html_response_filter.h"
 #include "proxy_server.h"
 
 namespace {
@@ -26,7 +30,8 @@ namespace {
 constexpr auto kListenWait = std::chrono::seconds(5);
 
 int Usage() {
-    std::fprintf(stderr, "usage: engine_runner LOCAL_PORT UPSTREAM_HOST:UPSTREAM_PORT\n");
+    std::fprintf(stderr,
+                 "usage: engine_runner LOCAL_PORT UPSTREAM_HOST:UPSTREAM_PORT [--filter]\n");
     return 2;
 }
 
@@ -60,7 +65,8 @@ void WaitForStop(int signalFd) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
+    const bool filter = argc == 4 && std::string_view(argv[3]) == "--filter";
+    if (argc != 3 && !filter) {
         return Usage();
     }
     auto localPort = bench::ParsePort(argv[1]);
@@ -82,7 +88,19 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // The switches live in memory: the bench never touches the user's settings.
+    FakeRegistryStore store;
+    auto on = [&store](const char* path) {
+        return RegistryDword(path, 1, false, RegistryRoot::LocalMachine, store);
+    };
+    RegistryDword js = on("Software\\Quillon\\EnableJS");
+    RegistryDword activeX = on("Software\\Quillon\\EnableActiveX");
+    RegistryDword popups = on("Software\\Quillon\\BlockPopups");
     CProxyServer server;
+    if (filter) {
+        server.SetFilterFactory(std::make_shared<HtmlFilterFactory>(
+            FilterSwitches{js, activeX, popups}, std::make_shared<PopupCounter>()));
+    }
     if (!server.Start(*localPort, 1, upstream->host, upstream->port, "", "")) {
         std::fprintf(stderr, "engine_runner: the listener could not be started\n");
         return 1;

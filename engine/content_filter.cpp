@@ -4,31 +4,21 @@
 
 namespace {
 
-// Replaces every occurrence of `found`, left to right, never searching the
-// inserted text again. Returns the number of replacements.
-int ReplaceAll(std::string& text, std::string_view found, std::string_view replacement) {
-    int count = 0;
-    for (std::size_t at = text.find(found); at != std::string::npos;
-         at = text.find(found, at + found.size())) {
-        ++count;
-    }
-    if (count == 0) {
-        return 0;
-    }
-    std::string out;
-    out.reserve(text.size() + static_cast<std::size_t>(count) * replacement.size());
-    std::size_t from = 0;
-    for (std::size_t at = text.find(found); at != std::string::npos; at = text.find(found, from)) {
-        out.append(text, from, at - from);
-        out.append(replacement);
-        from = at + found.size();
-    }
-    out.append(text, from, std::string::npos);
-    text.swap(out);
-    return count;
-}
-
 constexpr std::string_view kPopupCall = "window.open";
+
+struct Rule {
+    std::string_view found;
+    std::string_view replacement;
+};
+constexpr Rule kScriptOpen{"<script", "<noscript"};
+constexpr Rule kScriptClose{"</script>", "</noscript> "};
+constexpr Rule kObjectOpen{"<object", "<noobj "};
+constexpr Rule kObjectClose{"</object>", "</noobj> "};
+constexpr Rule kPopup{kPopupCall, "//ndow.open"};
+
+std::size_t Find(std::string_view text, char c, std::size_t from) {
+    return from >= text.size() ? std::string_view::npos : text.find(c, from);
+}
 
 }  // namespace
 
@@ -40,21 +30,62 @@ FilterRules FilterRules::Read(FilterSwitches& switches) {
     return rules;
 }
 
+// The rules replace, one after the other, every occurrence of their text,
+// left to right and never inside what an earlier replacement inserted. No
+// found text overlaps another or can be made by a replacement, so one pass
+// that tries the rules in their order at every position gives the same text
+// as seven passes, in a fraction of the time. Rules 5 and 6 repeat rules 1
+// and 2 for texts that call window.open.
 int ApplyFilterRules(std::string& text, FilterRules rules) {
-    if (rules.scripts) {
-        ReplaceAll(text, "<script", "<noscript");
-        ReplaceAll(text, "</script>", "</noscript> ");
+    const bool popups = rules.popups && text.find(kPopupCall) != std::string::npos;
+    const bool scripts = rules.scripts || popups;
+    const bool objects = rules.objects;
+    if (!scripts && !objects) {
+        return 0;
     }
-    if (rules.objects) {
-        ReplaceAll(text, "<object", "<noobj ");
-        ReplaceAll(text, "</object>", "</noobj> ");
+    const std::string_view in(text);
+    std::string out;
+    out.reserve(in.size() + in.size() / 32);
+    int popupCount = 0;
+    std::size_t copied = 0;
+    // Every found text starts with '<', or with 'w' for the pop-up call.
+    std::size_t nextTag = Find(in, '<', 0);
+    std::size_t nextCall = popups ? Find(in, 'w', 0) : std::string_view::npos;
+    while (nextTag != std::string_view::npos || nextCall != std::string_view::npos) {
+        const std::size_t at = std::min(nextTag, nextCall);
+        const std::string_view rest = in.substr(at);
+        const Rule* rule = nullptr;
+        if (at == nextCall) {
+            rule = rest.starts_with(kPopup.found) ? &kPopup : nullptr;
+        } else if (scripts && rest.starts_with(kScriptOpen.found)) {
+            rule = &kScriptOpen;
+        } else if (scripts && rest.starts_with(kScriptClose.found)) {
+            rule = &kScriptClose;
+        } else if (objects && rest.starts_with(kObjectOpen.found)) {
+            rule = &kObjectOpen;
+        } else if (objects && rest.starts_with(kObjectClose.found)) {
+            rule = &kObjectClose;
+        }
+        std::size_t next = at + 1;
+        if (rule != nullptr) {
+            out.append(in.substr(copied, at - copied));
+            out.append(rule->replacement);
+            copied = next = at + rule->found.size();
+            popupCount += rule == &kPopup ? 1 : 0;
+        }
+        if (nextTag < next) {
+            nextTag = Find(in, '<', next);
+        }
+        if (nextCall < next) {
+            nextCall = Find(in, 'w', next);
+        }
     }
-    if (rules.popups && text.find(kPopupCall) != std::string::npos) {
-        ReplaceAll(text, "<script", "<noscript");
-        ReplaceAll(text, "</script>", "</noscript> ");
-        return ReplaceAll(text, kPopupCall, "//ndow.open");
+    if (copied == 0) {
+        return 0;  // nothing found: the text stays as it is
     }
-    return 0;
+    out.append(in.substr(copied));
+    text.swap(out);
+    return popupCount;
 }
 
 CContentFilter::CContentFilter(const char* data, int length, FilterSwitches& switches)

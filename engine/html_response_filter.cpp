@@ -153,15 +153,21 @@ std::string_view HtmlResponseFilter::OnResponseBytes(std::string_view data) {
             }
             case Mode::Collect: {
                 const std::size_t used = m_body->Feed(data, &m_content);
-                m_raw.append(data.substr(0, used));
+                // Only a chunked body differs from its content as received.
+                if (m_body->Kind() == BodyKind::Chunked) {
+                    m_raw.append(data.substr(0, used));
+                }
                 data.remove_prefix(used);
                 if (m_body->Failed()) {
                     GiveUpCollecting();
                     m_mode = Mode::PassAll;
-                } else if (m_body->Done()) {
-                    FinishCollected();
                 } else if (m_raw.size() > m_bodyLimit || m_content.size() > m_bodyLimit) {
                     GiveUpCollecting();
+                    if (m_body->Done()) {
+                        m_mode = Mode::Head;
+                    }
+                } else if (m_body->Done()) {
+                    FinishCollected();
                 }
                 break;
             }
@@ -204,27 +210,39 @@ void HtmlResponseFilter::StartResponse() {
 }
 
 void HtmlResponseFilter::FinishCollected() {
-    std::optional<std::string> text =
-        DecodeContent(m_parsed->JoinedHeader("Content-Encoding"), m_content, m_bodyLimit);
-    if (!text) {
-        // A coding that cannot be undone: the response goes on as it came.
-        m_out += m_head;
-        m_out += m_raw;
-    } else {
-        m_popups->Add(
-            static_cast<std::uint32_t>(ApplyFilterRules(*text, FilterRules::Read(m_switches))));
-        m_out += Reframed(*m_parsed, text->size());
-        m_out += *text;
+    const std::string coding = m_parsed->JoinedHeader("Content-Encoding");
+    std::optional<std::string> decoded;
+    if (!coding.empty() && !EqualNoCase(coding, "identity")) {
+        decoded = DecodeContent(coding, m_content, m_bodyLimit);
+        if (!decoded) {
+            // A coding that cannot be undone: the response goes on as it came.
+            m_out += m_head;
+            m_out += Raw();
+            m_head.clear();
+            m_raw.clear();
+            m_content.clear();
+            m_mode = Mode::Head;
+            return;
+        }
     }
+    std::string& text = decoded ? *decoded : m_content;
+    m_popups->Add(
+        static_cast<std::uint32_t>(ApplyFilterRules(text, FilterRules::Read(m_switches))));
+    m_out += Reframed(*m_parsed, text.size());
+    m_out += text;
     m_head.clear();
     m_raw.clear();
     m_content.clear();
     m_mode = Mode::Head;
 }
 
+const std::string& HtmlResponseFilter::Raw() const {
+    return m_body->Kind() == BodyKind::Chunked ? m_raw : m_content;
+}
+
 void HtmlResponseFilter::GiveUpCollecting() {
     m_out += m_head;
-    m_out += m_raw;
+    m_out += Raw();
     m_head.clear();
     m_raw.clear();
     m_content.clear();

@@ -43,6 +43,8 @@ private:
     void StartResponse();
     void FinishCollected();
     void GiveUpCollecting();
+    // The held body as it was received.
+    const std::string& Raw() const;
 
     FilterSwitches m_switches;
     std::shared_ptr<PopupCounter> m_popups;
@@ -58,7 +60,7 @@ private:
     std::string m_head;  // the response head being read, or the held one
     std::optional<HttpHead> m_parsed;
     std::optional<BodyReader> m_body;
-    std::string m_raw;      // the held body as received
+    std::string m_raw;      // a held chunked body as received
     std::string m_content;  // the held body without its transfer coding
     std::string m_out;
 };

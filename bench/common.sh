@@ -1,0 +1,78 @@
+# Shared by the benchmark scripts: temporary folder, processes stopped by
+# pid at exit, free loopback ports, and the engine runner.
+# Needs: RUNNER (the engine_runner binary), say and die.
+
+# --- processes and clean-up ----------------------------------------------------
+TMP=$(mktemp -d /tmp/quillon-bench-XXXXXX)
+# nginx workers drop to an unprivileged user and must read the files.
+chmod 755 "$TMP"
+PIDS=()
+
+cleanup() {
+  local pid i
+  for pid in "${PIDS[@]}"; do
+    kill -TERM "$pid" 2>/dev/null || true
+  done
+  for pid in "${PIDS[@]}"; do
+    for ((i = 0; i < 50; i++)); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  rm -rf "$TMP"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# pick_port VAR: a free port in 20000-32767, below Linux's default ephemeral
+# range, so that the benchmark's own outgoing connections cannot take it
+# before its server binds it. A port that accepts a connection is in use.
+TAKEN=" "
+pick_port() {
+  local p i
+  for ((i = 0; i < 200; i++)); do
+    p=$((20000 + RANDOM % 12768))
+    case "$TAKEN" in *" $p "*) continue ;; esac
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then
+      TAKEN="$TAKEN$p "
+      printf -v "$1" '%s' "$p"
+      return 0
+    fi
+  done
+  die "no free port found"
+}
+
+# wait_port NAME PID PORT LOG
+wait_port() {
+  local i
+  for ((i = 0; i < 100; i++)); do
+    kill -0 "$2" 2>/dev/null || { cat "$4" >&2; die "$1 exited at start"; }
+    if (exec 3<>"/dev/tcp/127.0.0.1/$3") 2>/dev/null; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  cat "$4" >&2
+  die "$1 is not listening on port $3"
+}
+
+# start_runner NAME UPSTREAM_PORT [RUNNER OPTIONS]: sets RUNNER_PID and
+# RUNNER_PORT.
+start_runner() {
+  local out=$TMP/$1.out i
+  : >"$out"  # the child opens it only once it runs
+  "$RUNNER" 0 "127.0.0.1:$2" "${@:3}" </dev/null >"$out" 2>&1 &
+  RUNNER_PID=$!
+  PIDS+=("$RUNNER_PID")
+  for ((i = 0; i < 100; i++)); do
+    RUNNER_PORT=$(sed -n 's/^ready \([0-9][0-9]*\)$/\1/p' "$out")
+    [ -z "$RUNNER_PORT" ] || return 0
+    kill -0 "$RUNNER_PID" 2>/dev/null || break
+    sleep 0.05
+  done
+  cat "$out" >&2
+  die "engine_runner ($1) did not get ready"
+}
+
