@@ -65,11 +65,11 @@ measure() {
 }
 
 total=$(( 2 * HISTORY + 2 * COOKIES ))
-echo "| cleaner | wall s (median of $RUNS) | CPU s | history rows left | cookies left | bookmarks |"
+echo "| cleaner | wall s (median of $RUNS) | CPU s (median) | history rows left | cookies left | bookmarks |"
 echo "|---|---|---|---|---|---|"
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'; }
 for who in one-transaction bleachbit; do
-  walls=() line=""
+  walls=() cpus=() line=""
   for ((r = 1; r <= RUNS; r++)); do
     if [ "$who" = one-transaction ]; then
       line=$(measure "$who" "$CLEAN" "$WORK/run" 0)
@@ -80,10 +80,12 @@ for who in one-transaction bleachbit; do
     fi
     say "$line"
     walls+=("$(echo "$line" | cut -d' ' -f2)")
+    cpus+=("$(echo "$line" | cut -d' ' -f3)")
   done
   wall=$(printf '%s\n' "${walls[@]}" | median)
+  cpu=$(printf '%s\n' "${cpus[@]}" | median)
   set -- $line
-  echo "| $who | $wall | $3 | $4 | $5 | $6 |"
+  echo "| $who | $wall | $cpu | $4 | $5 | $6 |"
 done
 
 # Per-entry commits: one run, stopped after ROW_LIMIT seconds.
