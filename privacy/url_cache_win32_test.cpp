@@ -117,6 +117,24 @@ TEST_F(UrlCacheTest, EachStepDeletesWhatItsPatternAndTestSelect) {
     EXPECT_TRUE(Names(nullptr).empty());
 }
 
+TEST_F(UrlCacheTest, AnEntryInUseStaysAndTheWalkGoesOn) {
+    // A reader holds the first content entry, as the browser holds a file it
+    // is showing.
+    std::vector<std::byte> buffer(64 * 1024);
+    DWORD size = static_cast<DWORD>(buffer.size());
+    ASSERT_TRUE(RetrieveUrlCacheEntryFileA(
+        "http://127.0.0.1/page.htm", reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(buffer.data()),
+        &size, 0));
+
+    DeleteTemporaryFiles(stores);
+
+    std::set<std::string> left = Names(nullptr);
+    EXPECT_TRUE(left.contains("http://127.0.0.1/page.htm"));
+    EXPECT_FALSE(left.contains("http://127.0.0.1/big.htm"));
+    EXPECT_FALSE(left.contains("http://127.0.0.1/after-big.htm"));
+    UnlockUrlCacheEntryFileA("http://127.0.0.1/page.htm", 0);
+}
+
 TEST(UrlCacheEmptyTest, StepsOnAnEmptyCacheEndQuietly) {
     WinInetUrlCache cache;
     UrlHistoryStore history;
