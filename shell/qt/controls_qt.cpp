@@ -1,0 +1,106 @@
+#include "controls_qt.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QUrl>
+
+#include "message_box_qt.h"
+
+TemplateBuilder::TemplateBuilder(QWidget& window, int width, int height)
+    : m_window(window), m_units((window.setFont(DialogFont()), window.font())) {
+    window.setFixedSize(m_units.Size(width, height));
+}
+
+template <class W>
+W* TemplateBuilder::Place(W* widget, int id, QRect units) {
+    if (id != kStaticId) {
+        widget->setObjectName(QString::number(id));
+    }
+    widget->setGeometry(m_units.Rect(units.x(), units.y(), units.width(), units.height()));
+    if (widget->focusPolicy() != Qt::NoFocus) {
+        m_tabOrder.push_back(widget);
+    }
+    return widget;
+}
+
+QLabel* TemplateBuilder::Text(int id, QRect units, const char* text, Qt::Alignment align) {
+    auto* label = new QLabel(QString::fromUtf8(text), &m_window);
+    label->setWordWrap(true);
+    label->setAlignment(align | Qt::AlignTop);
+    return Place(label, id, units);
+}
+
+QLabel* TemplateBuilder::Picture(int id, QRect units, const QPixmap& picture) {
+    auto* label = new QLabel(&m_window);
+    label->setPixmap(picture);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return Place(label, id, units);
+}
+
+QGroupBox* TemplateBuilder::Group(QRect units, const char* title) {
+    auto* group = new QGroupBox(QString::fromUtf8(title), &m_window);
+    group->setFocusPolicy(Qt::NoFocus);
+    Place(group, kStaticId, units);
+    // Behind the controls it frames, whatever order they came in.
+    group->lower();
+    return group;
+}
+
+QPushButton* TemplateBuilder::Button(int id, QRect units, const char* text, bool isDefault) {
+    auto* button = new QPushButton(QString::fromUtf8(text), &m_window);
+    button->setDefault(isDefault);
+    return Place(button, id, units);
+}
+
+QCheckBox* TemplateBuilder::CheckBox(int id, QRect units, const char* text) {
+    return Place(new QCheckBox(QString::fromUtf8(text), &m_window), id, units);
+}
+
+QLineEdit* TemplateBuilder::Edit(int id, QRect units, bool readOnly) {
+    auto* edit = new QLineEdit(&m_window);
+    edit->setReadOnly(readOnly);
+    return Place(edit, id, units);
+}
+
+QComboBox* TemplateBuilder::DropDown(int id, QRect units) {
+    auto* combo = new QComboBox(&m_window);
+    combo->setEditable(true);
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    Place(combo, id, units);
+    // The closed box is as tall as its edit field; the template's height is
+    // that of the opened list.
+    const int closed = combo->sizeHint().height();
+    combo->resize(combo->width(), closed);
+    const int itemHeight = std::max(1, combo->fontMetrics().height() + 2);
+    combo->setMaxVisibleItems(std::max(1, (m_units.Y(units.height()) - closed) / itemHeight));
+    return combo;
+}
+
+void TemplateBuilder::FinishTabOrder() {
+    for (std::size_t i = 1; i < m_tabOrder.size(); ++i) {
+        QWidget::setTabOrder(m_tabOrder[i - 1], m_tabOrder[i]);
+    }
+}
+
+QString FindHelpFile(std::string_view file) {
+    const QString name = QString::fromUtf8(file.data(), static_cast<qsizetype>(file.size()));
+    const QString program = QCoreApplication::applicationDirPath();
+    for (const QString& folder :
+         {QDir::currentPath(), program, program + QStringLiteral("/../share/quillon")}) {
+        const QFileInfo info(QDir(folder).filePath(name));
+        if (info.isFile()) {
+            return info.absoluteFilePath();
+        }
+    }
+    return {};
+}
+
+void OpenHelpFile(std::string_view file) {
+    const QString path = FindHelpFile(file);
+    if (path.isEmpty() || IsOffscreenPlatform()) {
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}

@@ -1,0 +1,59 @@
+// The program's entry on Linux: the settings first, then the toolkit, the
+// start routine and the main window's run as the program's main loop.
+#include <QApplication>
+#include <cstdlib>
+#include <iostream>
+
+#include "connection_options.h"
+#include "main_window_qt.h"
+#include "message_box_qt.h"
+#include "platform_trace_stores.h"
+#include "process_registry_store.h"
+#include "shell_app.h"
+#include "single_instance_qt.h"
+
+namespace {
+
+// On a machine without a display the program still runs: the proxy, the
+// cleaner and the catalogue work, and messages go to standard error.
+void ChooseOffscreenWithoutDisplay() {
+    const auto unset = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value == nullptr || *value == '\0';
+    };
+    if (unset("DISPLAY") && unset("WAYLAND_DISPLAY") && unset("QT_QPA_PLATFORM")) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    SettingsCatalogue& settings = Settings();
+    IRegistryStore& store = ProcessRegistryStore();
+    const std::unique_ptr<IAutostartEntry> autostart = SystemAutostartEntry(store);
+
+    ChooseOffscreenWithoutDisplay();
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quillon"));
+    QApplication::setWindowIcon(ApplicationIcon());
+    // Hiding the window to the tray must not end the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    CLocalSingleInstance instance;
+    return RunShellApp(
+        ShellStart{store, *autostart, instance, settings}, [&](const std::string& appPath) {
+            const std::unique_ptr<IConnectionOptions> browser = MakeSystemConnectionOptions();
+            const std::unique_ptr<PlatformTraceStores> traces = CreatePlatformTraceStores(store);
+            ProxyProbe probe;
+            CMessageBoxQt messages(std::cerr);
+            CMainWindowQt window(MainDialogServices{settings, store, *browser, messages, probe,
+                                                    traces->Stores(), appPath});
+            messages.SetOwner(&window);
+            window.SetOnEnd([](int result) { QApplication::exit(result); });
+            instance.SetOnShowRequest([&window] { window.ShowInFront(); });
+            window.Start();
+            QApplication::exec();
+            instance.SetOnShowRequest({});
+        });
+}

@@ -1,0 +1,186 @@
+// The real program, started the way a desktop session would start it but
+// without a display, over a settings store of the test's own: it relays
+// through the stored upstream (a real tinyproxy), points GNOME's settings
+// (keyfile backend) at itself, keeps the autostart entry, fetches the list
+// on the first run, writes its messages to standard error, and a second
+// start hands over to it and ends.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "loopback.h"
+#include "peers.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::ChildProcess;
+using testsupport::TempDir;
+
+constexpr std::uint16_t kLocalPort = 8080;
+
+struct Output {
+    int exitCode = -1;
+    std::string text;
+};
+
+Output RunCommand(const std::string& command) {
+    Output out;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) {
+        return out;
+    }
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        out.text.append(buffer, n);
+    }
+    const int status = ::pclose(pipe);
+    out.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return out;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool PortTaken(std::uint16_t port) {
+    return testsupport::WaitForListener(port, 1);
+}
+
+// Waits (bounded) until the file holds `text`.
+bool WaitForText(const std::string& path, const std::string& text) {
+    for (int i = 0; i < 100; ++i) {
+        if (ReadFile(path).find(text) != std::string::npos) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+class QuillonEndToEnd : public testing::Test {
+protected:
+    void SetUp() override {
+        if (PortTaken(kLocalPort)) {
+            GTEST_SKIP() << "port 8080 is in use; the program's port is fixed";
+        }
+        fs::create_directories(m_home.Path() + "/config");
+        fs::create_directories(m_home.Path() + "/runtime");
+        fs::permissions(m_home.Path() + "/runtime", fs::perms::owner_all);
+        fs::create_directories(m_home.Path() + "/data");
+        // Everything the program reaches lives in the test's folder.
+        setenv("XDG_CONFIG_HOME", (m_home.Path() + "/config").c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", (m_home.Path() + "/runtime").c_str(), 1);
+        setenv("GSETTINGS_BACKEND", "keyfile", 1);
+        setenv("XDG_CURRENT_DESKTOP", "GNOME", 1);
+        setenv("QUILLON_VENDOR_URL",
+               ("http://127.0.0.1:" + std::to_string(m_vendor.Port())).c_str(), 1);
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+        unsetenv("QT_QPA_PLATFORM");
+        unsetenv("http_proxy");
+        unsetenv("HTTP_PROXY");
+        Set("AppPath", "REG_SZ", m_home.Path() + "/data/");
+        Set("Minimize", "REG_DWORD", "1");
+    }
+
+    void Set(const std::string& name, const std::string& type, const std::string& data) {
+        const Output out =
+            RunCommand(std::string(QUILLON_REG) + " add \"HKLM\\Software\\Quillon\" /v " + name +
+                       " /t " + type + " /d \"" + data + "\" /f");
+        ASSERT_EQ(out.exitCode, 0) << out.text;
+    }
+
+    std::string Get(const std::string& name) {
+        return RunCommand(std::string(QUILLON_REG) + " query \"HKLM\\Software\\Quillon\" /v " +
+                          name)
+            .text;
+    }
+
+    std::string Log() const { return m_home.Path() + "/quillon.log"; }
+
+    std::unique_ptr<ChildProcess> Start() {
+        return std::make_unique<ChildProcess>(std::vector<std::string>{QUILLON_PROGRAM}, Log());
+    }
+
+    TempDir m_home;
+    testsupport::Nginx m_vendor;
+};
+
+TEST_F(QuillonEndToEnd, RelaysThroughTheStoredProxyAndHandsOverToASecondStart) {
+    testsupport::Tinyproxy upstream;
+    ASSERT_TRUE(upstream.Ready() && m_vendor.Ready());
+    m_vendor.WriteFile("page.txt", "through the chain\n");
+    Set("RunFirst", "REG_DWORD", "1");
+    Set("ProxyName", "REG_SZ", "127.0.0.1:" + std::to_string(upstream.Port()));
+    Set("AppFullPath", "REG_SZ", "/opt/quillon/bin/quillon");
+
+    auto program = Start();
+    ASSERT_TRUE(program->Started());
+    ASSERT_TRUE(testsupport::WaitForListener(kLocalPort)) << ReadFile(Log());
+
+    const std::string url = "http://127.0.0.1:" + std::to_string(m_vendor.Port()) + "/page.txt";
+    const std::string curl = "curl -s --max-time 10 -x 127.0.0.1:8080 " + url;
+    EXPECT_EQ(RunCommand(curl).text, "through the chain\n");
+
+    // GNOME is pointed at the local proxy, loopback still bypassed.
+    EXPECT_EQ(RunCommand("gsettings get org.gnome.system.proxy mode").text, "'manual'\n");
+    EXPECT_EQ(RunCommand("gsettings get org.gnome.system.proxy.http host").text, "'127.0.0.1'\n");
+    EXPECT_EQ(RunCommand("gsettings get org.gnome.system.proxy.http port").text, "8080\n");
+
+    const std::string entry = ReadFile(m_home.Path() + "/config/autostart/quillon.desktop");
+    EXPECT_NE(entry.find("/opt/quillon/bin/quillon"), std::string::npos) << entry;
+
+    // A second copy asks the first for its window and ends at once, without
+    // a tray icon or a window of its own; the first carries on.
+    const auto before = std::chrono::steady_clock::now();
+    const Output second = RunCommand("timeout 20 " + std::string(QUILLON_PROGRAM));
+    EXPECT_EQ(second.exitCode, 0) << second.text;
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
+    EXPECT_EQ(RunCommand(curl).text, "through the chain\n");
+    // The first start's settings read was not disturbed by the second.
+    EXPECT_NE(Get("Minimize").find("0x1"), std::string::npos);
+}
+
+TEST_F(QuillonEndToEnd, FirstRunFetchesTheListIntoTheApplicationFolder) {
+    // The vendor answers every request with the list.
+    testsupport::LoopbackServer vendor([](net::Socket& connection) {
+        testsupport::ReceiveRequest(connection);
+        testsupport::SendText(connection, testsupport::HttpResponse("127.0.0.1:3128\r\n"));
+    });
+    setenv("QUILLON_VENDOR_URL", ("http://127.0.0.1:" + std::to_string(vendor.Port())).c_str(), 1);
+
+    auto program = Start();
+    ASSERT_TRUE(program->Started());
+    const std::string list = m_home.Path() + "/data/proxylist.txt";
+    ASSERT_TRUE(WaitForText(list, "127.0.0.1:3128")) << ReadFile(Log());
+    EXPECT_EQ(ReadFile(list), "127.0.0.1:3128\r\r\n");
+    EXPECT_TRUE(
+        testsupport::WaitFor([&] { return Get("RunFirst").find("0x1") != std::string::npos; }));
+}
+
+TEST_F(QuillonEndToEnd, WithoutADisplayMessagesGoToStandardErrorAndReturn) {
+    // A folder that cannot hold the list: the file error, and the program
+    // carries on (the fetch is tried again at the next start).
+    Set("AppPath", "REG_SZ", m_home.Path() + "/missing/");
+    auto program = Start();
+    ASSERT_TRUE(program->Started());
+    EXPECT_TRUE(WaitForText(Log(), "quillon: ")) << ReadFile(Log());
+    EXPECT_NE(ReadFile(Log()).find(m_home.Path() + "/missing/proxylist.txt"), std::string::npos)
+        << ReadFile(Log());
+    EXPECT_EQ(Get("RunFirst").find("0x1"), std::string::npos);
+}
+
+}  // namespace

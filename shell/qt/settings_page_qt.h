@@ -1,0 +1,64 @@
+// The Settings page (template 133) and the Add Proxy dialog (template 132):
+// they draw the controls and hand every click to the presenters.
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QLineEdit>
+#include <QWidget>
+
+#include "registry_store.h"
+#include "settings_page.h"
+
+inline constexpr const char* kTipsText =
+    "You can use any of the proxies available in the dropdown. For best performances we "
+    "recommend to select a proxy located in your country or the country nearest you. Third "
+    "parties maintain the proxies listed and we cannot guarantee their availability. ";
+inline constexpr const char* kAddProxyTipText =
+    "By pressing the Add New Proxy button (syntax= IpAddress:Port, e.g. 12.12.12.12:8080) you "
+    "can use any proxy you like. Quillon will test its availability and response time. Please "
+    "see the help file for more details. ";
+inline constexpr const char* kAddProxySyntaxText =
+    "Please use this syntax= IpAddress:Port like e.g. 111.111.111.111:11";
+inline constexpr int kAddProxyCancelled = 2;
+
+class CAddProxyDialogQt final : public QDialog {
+public:
+    CAddProxyDialogQt(QWidget* parent, IRegistryStore& store, IMessageBox& messages);
+
+    void accept() override;
+    // Cancel and the close box end the dialog with IDCANCEL.
+    void reject() override { done(kAddProxyCancelled); }
+
+private:
+    CAddProxyDialog m_presenter;
+    QLineEdit* m_edit;
+};
+
+class CSettingsPageQt final : public QWidget, public ISettingsPageView {
+public:
+    CSettingsPageQt(QWidget* parent, CSettingsPage& presenter, IRegistryStore& store,
+                    IMessageBox& messages);
+
+    // ISelectionList
+    void AddItem(const std::string& text) override;
+    // ISettingsPageView
+    void SetEnableCheck(bool checked) override { m_enable->setChecked(checked); }
+    bool EnableCheck() override { return m_enable->isChecked(); }
+    std::string SelectedItemText() override;
+    std::string EditText() override { return m_list->currentText().toStdString(); }
+    void SetEditText(const std::string& text) override {
+        m_list->setEditText(QString::fromStdString(text));
+    }
+    int RunAddProxyDialog() override;
+    void OpenFile(std::string_view file) override;
+    void SetBusy(bool busy) override;
+
+private:
+    CSettingsPage& m_presenter;
+    IRegistryStore& m_store;
+    IMessageBox& m_messages;
+    QComboBox* m_list;
+    QCheckBox* m_enable;
+};

@@ -1,0 +1,82 @@
+#include "single_instance_qt.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+constexpr int kConnectMs = 1000;
+constexpr char kShowRequest[] = "show\n";
+
+}  // namespace
+
+QString CLocalSingleInstance::SocketName() {
+    const QString name = QString::fromLatin1(kSingleInstanceName);
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QFileInfo(runtime).isDir()) {
+        return QDir(runtime).filePath(name);
+    }
+    return name;
+}
+
+CLocalSingleInstance::CLocalSingleInstance(QString name) : m_name(std::move(name)) {}
+
+CLocalSingleInstance::~CLocalSingleInstance() = default;
+
+bool CLocalSingleInstance::RunningCopyAnswers() {
+    m_peer = std::make_unique<QLocalSocket>();
+    m_peer->connectToServer(m_name);
+    if (m_peer->waitForConnected(kConnectMs)) {
+        return true;
+    }
+    m_peer.reset();
+    return false;
+}
+
+bool CLocalSingleInstance::Claim() {
+    if (RunningCopyAnswers()) {
+        return false;
+    }
+    m_server = std::make_unique<QLocalServer>();
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!m_server->listen(m_name)) {
+        // Another copy may have started just now; otherwise the socket is
+        // left over from a copy that did not end cleanly.
+        if (RunningCopyAnswers()) {
+            m_server.reset();
+            return false;
+        }
+        QLocalServer::removeServer(m_name);
+        if (!m_server->listen(m_name)) {
+            // Not another copy: run as the first, as a failed mutex would.
+            return true;
+        }
+    }
+    QObject::connect(m_server.get(), &QLocalServer::newConnection, m_server.get(),
+                     [this] { Accept(); });
+    return true;
+}
+
+void CLocalSingleInstance::Accept() {
+    while (QLocalSocket* client = m_server->nextPendingConnection()) {
+        QObject::connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
+        QObject::connect(client, &QLocalSocket::readyRead, client, [this, client] {
+            if (client->readAll().contains('\n') && m_onShow) {
+                m_onShow();
+            }
+        });
+    }
+}
+
+void CLocalSingleInstance::HandOver() {
+    if (!m_peer) {
+        return;
+    }
+    m_peer->write(kShowRequest, sizeof kShowRequest - 1);
+    m_peer->waitForBytesWritten(kConnectMs);
+    m_peer->disconnectFromServer();
+    if (m_peer->state() != QLocalSocket::UnconnectedState) {
+        m_peer->waitForDisconnected(kConnectMs);
+    }
+    m_peer.reset();
+}

@@ -1,0 +1,37 @@
+// One copy per user session: the first copy listens on a local socket named
+// after the program's single-instance name; a later copy connects to it and
+// asks for the main window.
+#pragma once
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QString>
+#include <functional>
+#include <memory>
+
+#include "shell_app.h"
+
+class CLocalSingleInstance final : public ISingleInstance {
+public:
+    // In $XDG_RUNTIME_DIR when there is one (private to the user), otherwise
+    // in the temporary folder.
+    static QString SocketName();
+
+    explicit CLocalSingleInstance(QString name = SocketName());
+    ~CLocalSingleInstance() override;
+
+    bool Claim() override;
+    void HandOver() override;
+
+    // Called on the first copy's thread when a later copy asks.
+    void SetOnShowRequest(std::function<void()> onShow) { m_onShow = std::move(onShow); }
+
+private:
+    bool RunningCopyAnswers();
+    void Accept();
+
+    QString m_name;
+    std::unique_ptr<QLocalSocket> m_peer;
+    std::unique_ptr<QLocalServer> m_server;
+    std::function<void()> m_onShow;
+};

@@ -1,0 +1,310 @@
+// The Qt views on the offscreen platform: every control of templates 102,
+// 133, 134, 132 and 100 with its id, kind, text, place in dialog units and
+// tab order; the tray menu; the sheet's tabs and the Privacy page built on
+// first choice; the dialogs' results and the messages; the offscreen boxes.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "controls_qt.h"
+#include "fake_connection_options.h"
+#include "fake_message_box.h"
+#include "fake_registry_store.h"
+#include "fake_trace_stores.h"
+#include "loopback.h"
+#include "main_window_qt.h"
+#include "message_box_qt.h"
+#include "peers.h"
+
+namespace {
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "shell_qt_tests";
+    static char* argv[] = {name, nullptr};
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static QApplication app(argc, argv);
+    return app;
+}
+
+struct Control {
+    const char* id;
+    const char* kind;  // the Qt class
+    const char* text;
+    QRect units;
+};
+
+// The id-bearing controls of a window match the template; `root` is the
+// window the template's coordinates are relative to.
+void ExpectControls(QWidget& root, const std::vector<Control>& controls) {
+    const DialogUnits units(root.font());
+    for (const Control& c : controls) {
+        SCOPED_TRACE(c.id);
+        auto* widget = root.findChild<QWidget*>(QString::fromLatin1(c.id));
+        ASSERT_NE(widget, nullptr);
+        EXPECT_STREQ(widget->metaObject()->className(), c.kind);
+        QString text;
+        if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+            text = button->text();
+        }
+        EXPECT_EQ(text.toStdString(), c.text);
+        const QRect expected =
+            units.Rect(c.units.x(), c.units.y(), c.units.width(), c.units.height());
+        EXPECT_EQ(widget->pos(), expected.topLeft());
+        if (qobject_cast<QComboBox*>(widget) == nullptr) {  // closed: as tall as its edit
+            EXPECT_EQ(widget->size(), expected.size());
+        } else {
+            EXPECT_EQ(widget->width(), expected.width());
+        }
+    }
+}
+
+// The ids met when tabbing from the first control round to it again.
+std::vector<std::string> TabOrder(QWidget& root, const char* firstId) {
+    std::vector<std::string> order;
+    QWidget* first = root.findChild<QWidget*>(QString::fromLatin1(firstId));
+    QWidget* w = first;
+    for (int guard = 0; guard < 200 && w != nullptr; ++guard) {
+        const bool ours = w->parentWidget() == first->parentWidget() && !w->objectName().isEmpty();
+        if (ours && (w->focusPolicy() & Qt::TabFocus) != 0) {
+            if (!order.empty() && order.front() == w->objectName().toStdString()) {
+                break;
+            }
+            order.push_back(w->objectName().toStdString());
+        }
+        w = w->nextInFocusChain();
+    }
+    return order;
+}
+
+std::vector<std::string> Texts(QWidget& root) {
+    std::vector<std::string> texts;
+    for (QLabel* label : root.findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
+        texts.push_back(label->text().toStdString());
+    }
+    for (QGroupBox* group : root.findChildren<QGroupBox*>(QString(), Qt::FindDirectChildrenOnly)) {
+        texts.push_back("[" + group->title().toStdString() + "]");
+    }
+    return texts;
+}
+
+class ViewsTest : public testing::Test {
+protected:
+    ViewsTest() {
+        App();
+        m_settings.RunFirst.Set(1);  // no download at start
+        m_settings.Minimize.Set(1);
+    }
+    MainDialogServices Services() {
+        return MainDialogServices{m_settings,
+                                  m_store,
+                                  m_browser,
+                                  m_messages,
+                                  m_probe,
+                                  m_traces.Stores(),
+                                  m_folder.Path() + "/",
+                                  testsupport::FreePort()};
+    }
+
+    testsupport::TempDir m_folder;
+    FakeRegistryStore m_store;
+    SettingsCatalogue m_settings{m_store};
+    FakeConnectionOptions m_browser;
+    FakeMessageBox m_messages;
+    ProxyProbe m_probe;
+    FakeTraceStores m_traces;
+};
+
+TEST_F(ViewsTest, MainWindowAndSettingsPageFollowTheirTemplates) {
+    m_settings.ProxyName.Set("10.0.0.1:3128");
+    m_folder.Write("proxylist.txt", "");
+    CMainWindowQt window(Services());
+    window.Start();
+    EXPECT_EQ(window.windowTitle().toStdString(), "Quillon");
+    const DialogUnits units(window.font());
+    EXPECT_EQ(window.size(), units.Size(287, 173));
+    EXPECT_FALSE(window.windowFlags() & Qt::WindowMinimizeButtonHint);
+
+    ASSERT_NE(window.Sheet(), nullptr);
+    QTabBar& tabs = window.Sheet()->Tabs();
+    ASSERT_EQ(tabs.count(), 2);
+    EXPECT_EQ(tabs.tabText(0).toStdString(), "Settings");
+    EXPECT_EQ(tabs.tabText(1).toStdString(), "Privacy");
+
+    QWidget& page = window.Sheet()->SettingsPage();
+    EXPECT_EQ(page.size(), units.Size(281, 159));
+    ExpectControls(page, {{"1026", "QPushButton", "Add New Proxy", Du(11, 135, 58, 14)},
+                          {"1027", "QPushButton", "Update Proxy List Now", Du(74, 135, 83, 14)},
+                          {"1028", "QComboBox", "", Du(125, 9, 145, 115)},
+                          {"1002", "QCheckBox", "Enable Quillon", Du(11, 9, 96, 10)},
+                          {"1029", "QPushButton", "Save Settings", Du(208, 135, 62, 14)},
+                          {"1030", "QPushButton", "Help", Du(162, 135, 41, 14)}});
+    EXPECT_EQ(TabOrder(page, "1026"),
+              (std::vector<std::string>{"1026", "1027", "1028", "1002", "1029", "1030"}));
+    EXPECT_TRUE(page.findChild<QPushButton*>("1029")->isDefault());
+    EXPECT_THAT(Texts(page), testing::UnorderedElementsAre(kAddProxyTipText, kTipsText, "[Tips]"));
+    auto* list = page.findChild<QComboBox*>("1028");
+    EXPECT_TRUE(list->isEditable());
+    EXPECT_EQ(list->currentText().toStdString(), "10.0.0.1:3128");  // ProxyName shown
+
+    // The tray menu of resource 129, its check mark from the cached UseProxy.
+    QMenu& menu = window.TrayMenu();
+    std::vector<std::string> items;
+    for (QAction* action : menu.actions()) {
+        items.push_back(action->isSeparator() ? "-" : action->text().toStdString());
+    }
+    EXPECT_EQ(items, (std::vector<std::string>{"Enable Quillon", "-", "Configuration",
+                                               "Hide This Menu", "-", "Exit Quillon"}));
+    emit menu.aboutToShow();
+    EXPECT_FALSE(menu.actions()[0]->isChecked());
+    // The About item lives in the window's own menu.
+    ASSERT_EQ(window.SystemMenu().actions().size(), 2);
+    EXPECT_EQ(window.SystemMenu().actions()[1]->text().toStdString(), "&About Quillon...");
+}
+
+TEST_F(ViewsTest, PrivacyPageIsBuiltOnItsFirstChoiceWithTheStoredStates) {
+    m_settings.ClearCookies.Set(1);
+    m_settings.EnableJS.Set(1);
+    NrOfBlockPopups(m_store).Set(7);
+    CMainWindowQt window(Services());
+    window.Start();
+    EXPECT_EQ(window.Sheet()->PrivacyPage(), nullptr);
+    window.Sheet()->Tabs().setCurrentIndex(1);
+    ASSERT_NE(window.Sheet()->PrivacyPage(), nullptr);
+    QWidget& page = *window.Sheet()->PrivacyPage();
+    EXPECT_TRUE(page.isVisibleTo(window.Sheet()));
+    EXPECT_FALSE(window.Sheet()->SettingsPage().isVisibleTo(window.Sheet()));
+    EXPECT_EQ(page.pos(), window.Sheet()->SettingsPage().pos());
+
+    ExpectControls(page,
+                   {{"1024", "QCheckBox", "Block Popups", Du(21, 22, 57, 10)},
+                    {"1025", "QLineEdit", "", Du(218, 19, 40, 14)},
+                    {"1003", "QCheckBox", "Clear Temporary Internet Files", Du(21, 58, 114, 10)},
+                    {"1004", "QCheckBox", "Clear Cookies", Du(21, 71, 59, 10)},
+                    {"1005", "QCheckBox", "Delete Last Typed Addresses", Du(151, 58, 107, 10)},
+                    {"1006", "QCheckBox", "Delete History", Du(151, 71, 61, 10)},
+                    {"1002", "QCheckBox", "Enable Java Script", Du(21, 105, 75, 10)},
+                    {"1010", "QCheckBox", "Enable Active X", Du(151, 105, 65, 10)},
+                    {"1030", "QPushButton", "Help", Du(162, 135, 41, 14)},
+                    {"1029", "QPushButton", "Save Settings", Du(208, 135, 62, 14)}});
+    EXPECT_EQ(TabOrder(page, "1024"),
+              (std::vector<std::string>{"1024", "1025", "1003", "1004", "1005", "1006", "1002",
+                                        "1010", "1030", "1029"}));
+    EXPECT_THAT(Texts(page),
+                testing::UnorderedElementsAre("Popups Blocked", "[Popups ]", "[Privacy Options]",
+                                              "[Java Script Options]"));
+    EXPECT_EQ(page.findChild<QLineEdit*>("1025")->text().toStdString(), "7");
+    EXPECT_TRUE(page.findChild<QLineEdit*>("1025")->isReadOnly());
+    EXPECT_TRUE(page.findChild<QCheckBox*>("1004")->isChecked());
+    EXPECT_TRUE(page.findChild<QCheckBox*>("1002")->isChecked());
+    EXPECT_FALSE(page.findChild<QCheckBox*>("1024")->isChecked());
+
+    // Save Settings stores what the boxes show.
+    page.findChild<QCheckBox*>("1024")->setChecked(true);
+    page.findChild<QPushButton*>("1029")->click();
+    EXPECT_EQ(SettingsCatalogue(m_store).BlockPopups.Get(), 1u);
+}
+
+TEST_F(ViewsTest, AddProxyDialogEndsWithZeroAfterOkAndTwoAfterCancel) {
+    QWidget owner;
+    CAddProxyDialogQt dialog(&owner, m_store, m_messages);
+    EXPECT_EQ(dialog.windowTitle().toStdString(), "Add Proxy");
+    ExpectControls(dialog, {{"1", "QPushButton", "OK", Du(15, 64, 61, 14)},
+                            {"2", "QPushButton", "Cancel", Du(108, 64, 61, 14)},
+                            {"1022", "QLineEdit", "", Du(14, 40, 156, 14)}});
+    EXPECT_EQ(TabOrder(dialog, "1"), (std::vector<std::string>{"1", "2", "1022"}));
+    EXPECT_EQ(Texts(dialog), (std::vector<std::string>{kAddProxySyntaxText}));
+    EXPECT_TRUE(dialog.findChild<QLabel*>()->alignment() & Qt::AlignHCenter);
+
+    dialog.findChild<QPushButton*>("1")->click();  // empty: the warning
+    EXPECT_EQ(dialog.result(), 0);
+    ASSERT_EQ(m_messages.shown.size(), 1u);
+    EXPECT_EQ(m_messages.shown[0].text, "Please enter a proxy address");
+    EXPECT_EQ(m_messages.shown[0].caption, "WARNING");
+
+    dialog.findChild<QLineEdit*>("1022")->setText("10.1.1.1:8080");
+    dialog.findChild<QPushButton*>("1")->click();
+    EXPECT_EQ(dialog.result(), 0);
+    EXPECT_EQ(TMPProxy(m_store).Get(), "10.1.1.1:8080");
+    dialog.findChild<QPushButton*>("2")->click();
+    EXPECT_EQ(dialog.result(), kAddProxyCancelled);
+    dialog.reject();  // the close box
+    EXPECT_EQ(dialog.result(), kAddProxyCancelled);
+}
+
+TEST_F(ViewsTest, ListKeepsItsEditFieldAndSortsAsItGrows) {
+    CMainWindowQt window(Services());
+    window.Start();
+    CSettingsPageQt& page = window.Sheet()->SettingsPage();
+    for (const char* item : {"b.example:1", "A.example:2", "a.example:3", ""}) {
+        page.AddItem(item);
+    }
+    auto* list = page.findChild<QComboBox*>("1028");
+    std::vector<std::string> items;
+    for (int i = 0; i < list->count(); ++i) {
+        items.push_back(list->itemText(i).toStdString());
+    }
+    EXPECT_EQ(items, (std::vector<std::string>{"", "A.example:2", "a.example:3", "b.example:1"}));
+    EXPECT_EQ(page.EditText(), "");  // adding picks nothing
+    EXPECT_EQ(page.SelectedItemText(), "");
+
+    // Update Proxy List Now with the vendor unreachable still ends with its
+    // message; the busy cursor is gone afterwards.
+    setenv("QUILLON_VENDOR_URL",
+           ("http://127.0.0.1:" + std::to_string(testsupport::FreePort())).c_str(), 1);
+    page.findChild<QPushButton*>("1027")->click();
+    ASSERT_FALSE(m_messages.shown.empty());
+    EXPECT_EQ(m_messages.shown.back().text, "Proxy List Updated");
+    EXPECT_EQ(m_messages.shown.back().caption, "");
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(ViewsTest, CancelHidesAndExitEndsTheRunWithTheBrowserDirect) {
+    CMainWindowQt window(Services());
+    int ended = -1;
+    window.SetOnEnd([&](int result) { ended = result; });
+    window.Start();
+    ASSERT_TRUE(window.isVisible());
+    window.close();  // the close box: hidden, not ended
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(ended, -1);
+    window.ShowInFront();  // a second start
+    EXPECT_TRUE(window.isVisible());
+
+    QAction* exitItem = window.TrayMenu().findChild<QAction*>("32775");
+    ASSERT_NE(exitItem, nullptr);
+    exitItem->trigger();
+    EXPECT_EQ(ended, 0);
+    ASSERT_FALSE(m_browser.Calls().empty());
+    EXPECT_EQ(m_browser.Calls().back().operation, "Disable");
+}
+
+TEST_F(ViewsTest, OffscreenBoxesAreOneLineOnTheErrorStreamAndAboutFollowsItsTemplate) {
+    std::ostringstream out;
+    CMessageBoxQt box(out);
+    box.Show("Please enter a proxy address", "WARNING", MessageIcon::None);
+    box.Show("Proxy List Updated", "", MessageIcon::Stop);
+    EXPECT_EQ(out.str(), "WARNING: Please enter a proxy address\n: Proxy List Updated\n");
+
+    CAboutDialogQt about(nullptr);
+    EXPECT_EQ(about.windowTitle().toStdString(), "About Quillon ...");
+    ExpectControls(about, {{"1", "QPushButton", "OK", Du(48, 78, 50, 14)}});
+    const std::vector<std::string> texts = Texts(about);
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[1], "Quillon Version 1.1");
+    EXPECT_EQ(LogoBitmap().size(), QSize(200, 31));
+    EXPECT_FALSE(ApplicationIcon().isNull());
+}
+
+}  // namespace
