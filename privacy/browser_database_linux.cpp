@@ -417,20 +417,32 @@ bool RowWalk::DeleteCurrent() {
     s.current = false;
     sqlite3_int64 key = s.batch[s.position - 1].first;
     // A failed statement undoes only itself (a row a trigger protects, say);
-    // the walk goes on unless SQLite gave up the whole transaction.
-    bool ok = true;
-    for (const Statement& stmt : s.deletes) {
-        if (!RunWithKey(stmt.get(), key)) {
-            ok = false;
-            break;
+    // the walk goes on unless SQLite gave up the whole transaction. An entry
+    // of several statements is undone whole, never left half-deleted.
+    auto runAll = [&s, key](const std::vector<Statement>& statements) {
+        bool several = statements.size() > 1;
+        if (several && !Exec(s.db.get(), "SAVEPOINT entry")) {
+            return false;
         }
-    }
-    if (ok && !s.whenKept.empty() && sqlite3_changes(s.db.get()) == 0) {
-        for (const Statement& stmt : s.whenKept) {
-            ok = ok && RunWithKey(stmt.get(), key);
+        bool ok = true;
+        for (const Statement& stmt : statements) {
+            if (!RunWithKey(stmt.get(), key)) {
+                ok = false;
+                break;
+            }
         }
+        if (several && s.Usable()) {
+            if (!ok) {
+                Exec(s.db.get(), "ROLLBACK TO entry");
+            }
+            Exec(s.db.get(), "RELEASE entry");
+        }
+        return ok;
+    };
+    if (!runAll(s.deletes)) {
+        return false;
     }
-    if (!ok) {
+    if (!s.whenKept.empty() && sqlite3_changes(s.db.get()) == 0 && !runAll(s.whenKept)) {
         return false;
     }
     ++s.deleted;

@@ -331,6 +331,32 @@ TEST_F(BrowserTraceStoreTest, AnEntryThatWillNotGoDoesNotStopTheWalk) {
     EXPECT_EQ(Rows(firefox / "cookies.sqlite", "moz_cookies"), 1);
 }
 
+TEST_F(BrowserTraceStoreTest, ABookmarkThatCannotBeResetKeepsItsVisitsToo) {
+    fs::path firefox = home.AddFirefoxProfile("abcd.default-esr");
+    fs::path places = firefox / "places.sqlite";
+    long long marked = AddFirefoxVisit(firefox, "http://marked.example/", true);
+    BookmarkFirefoxPlace(firefox, marked);
+    AddFirefoxVisit(firefox, "http://gone.example/", false);
+    Sql(places, "CREATE TRIGGER guard BEFORE UPDATE ON moz_places WHEN old.id = " +
+                    std::to_string(marked) + " BEGIN SELECT RAISE(ABORT, 'busy'); END");
+
+    int failed = 0;
+    auto walk = store.Walk(kHistoryPattern);
+    while (walk->Next()) {
+        failed += walk->DeleteCurrent() ? 0 : 1;
+    }
+    walk.reset();
+
+    EXPECT_EQ(failed, 1);
+    // Not half done: the visit and the typed input of the kept page are there.
+    EXPECT_EQ(Count(places, "SELECT count(*) FROM moz_historyvisits WHERE place_id = " +
+                                std::to_string(marked)),
+              1);
+    EXPECT_EQ(Rows(places, "moz_inputhistory"), 1);
+    EXPECT_EQ(Rows(places, "moz_places"), 1);
+    EXPECT_EQ(Rows(places, "moz_historyvisits"), 1);
+}
+
 TEST_F(BrowserTraceStoreTest, CacheWalksListOnlyEntryFiles) {
     fs::path firefox = home.AddFirefoxProfile("abcd.default-esr");
     fs::path chromium = home.AddChromiumProfile("Profile 1");
