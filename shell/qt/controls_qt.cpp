@@ -5,11 +5,21 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QUrl>
+#include <algorithm>
 
 #include "message_box_qt.h"
 
+namespace {
+
+const QFont& WithDialogFont(QWidget& window) {
+    window.setFont(DialogFont());
+    return window.font();
+}
+
+}  // namespace
+
 TemplateBuilder::TemplateBuilder(QWidget& window, int width, int height)
-    : m_window(window), m_units((window.setFont(DialogFont()), window.font())) {
+    : m_window(window), m_units(WithDialogFont(window)) {
     window.setFixedSize(m_units.Size(width, height));
 }
 

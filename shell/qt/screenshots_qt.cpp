@@ -77,7 +77,6 @@ int main(int argc, char** argv) {
     CMainWindowQt window(MainDialogServices{settings, store, *browser, messages, probe,
                                             traces->Stores(), folder, FreeLoopbackPort()});
     window.Start();
-    window.Sheet()->SettingsPage().SetEnableCheck(true);
 
     bool ok = Save(window, out + "/settings-page.png");
     window.Sheet()->Tabs().setCurrentIndex(1);
