@@ -243,7 +243,7 @@ TEST_F(ViewsTest, AddProxyDialogEndsWithZeroAfterOkAndTwoAfterCancel) {
     EXPECT_EQ(dialog.result(), kAddProxyCancelled);
 }
 
-TEST_F(ViewsTest, ListKeepsItsEditFieldAndSortsAsItGrows) {
+TEST_F(ViewsTest, ListKeepsItsEditFieldSortsAndTestsPicksUnderABusyCursor) {
     CMainWindowQt window(Services());
     window.Start();
     CSettingsPageQt& page = window.Sheet()->SettingsPage();
@@ -267,6 +267,27 @@ TEST_F(ViewsTest, ListKeepsItsEditFieldAndSortsAsItGrows) {
     ASSERT_FALSE(m_messages.shown.empty());
     EXPECT_EQ(m_messages.shown.back().text, "Proxy List Updated");
     EXPECT_EQ(m_messages.shown.back().caption, "");
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+
+    // Picking an entry tests it under a busy cursor, with the probe's
+    // messages in order.
+    const std::string closed = "127.0.0.1:" + std::to_string(testsupport::FreePort());
+    page.AddItem(closed);
+    m_messages.shown.clear();
+    std::vector<bool> busy;
+    m_messages.onShow = [&] {
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        busy.push_back(cursor != nullptr && cursor->shape() == Qt::WaitCursor);
+    };
+    const int index = list->findText(QString::fromStdString(closed));
+    list->setCurrentIndex(index);
+    emit list->activated(index);
+    ASSERT_EQ(m_messages.shown.size(), 2u);
+    EXPECT_EQ(m_messages.shown[0].text,
+              "Testing the proxy you selected. This may take a few seconds");
+    EXPECT_EQ(m_messages.shown[1].text,
+              "Proxy Server is NOT Available - Please select a different proxy");
+    EXPECT_EQ(busy, (std::vector<bool>{true, true}));
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
