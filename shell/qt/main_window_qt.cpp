@@ -134,11 +134,15 @@ CMainWindowQt::~CMainWindowQt() {
 
 void CMainWindowQt::Start() {
     m_presenter.OnCreate(reinterpret_cast<std::uintptr_t>(this));
-    m_presenter.OnInitDialog();
     if (QScreen* screen = this->screen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
+    // Visible from the start, as its template asks: a start timer that fires
+    // while the initialisation waits for the network (the busy cursor lets
+    // events through) then hides it for good, and the first run's download
+    // shows its window.
     show();
+    m_presenter.OnInitDialog();
 }
 
 void CMainWindowQt::ShowInFront() {

@@ -57,7 +57,7 @@ public:
     explicit CMainWindowQt(const MainDialogServices& services);
     ~CMainWindowQt() override;
 
-    // The dialog's initialisation, then shown as its template asks; the
+    // Shown as its template asks, then the dialog's initialisation; the
     // start timer decides whether it stays.
     void Start();
     // A second start of the program: show the window in front.

@@ -86,8 +86,9 @@ void CSettingsPageQt::SetBusy(bool busy) {
     if (busy) {
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
         // The wait that follows blocks this thread: let the cursor reach the
-        // screen first.
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        // screen first, without taking in clicks, keys or requests meanwhile.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                        QEventLoop::ExcludeSocketNotifiers);
     } else {
         QGuiApplication::restoreOverrideCursor();
     }
