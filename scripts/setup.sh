@@ -11,6 +11,8 @@ packages=(
   libglib2.0-dev libglib2.0-bin gsettings-desktop-schemas glib-networking
   libproxy1-plugin-gsettings libproxy1-plugin-kconfig dbus dconf-gsettings-backend dconf-cli
   chromium util-linux iproute2
+  nlohmann-json3-dev sqlite3 firefox-esr bleachbit python3 bc
+  qt6-base-dev xvfb
 )
 
 missing=()
