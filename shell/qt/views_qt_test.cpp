@@ -29,15 +29,6 @@
 
 namespace {
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "shell_qt_tests";
-    static char* argv[] = {name, nullptr};
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    static QApplication app(argc, argv);
-    return app;
-}
-
 struct Control {
     const char* id;
     const char* kind;  // the Qt class
@@ -102,7 +93,6 @@ std::vector<std::string> Texts(QWidget& root) {
 class ViewsTest : public testing::Test {
 protected:
     ViewsTest() {
-        App();
         m_settings.RunFirst.Set(1);  // no download at start
         m_settings.Minimize.Set(1);
     }
@@ -329,3 +319,12 @@ TEST_F(ViewsTest, OffscreenBoxesAreOneLineOnTheErrorStreamAndAboutFollowsItsTemp
 }
 
 }  // namespace
+
+// The application lives in main's frame, so that it is gone, with its fonts,
+// before the process ends.
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication application(argc, argv);
+    return RUN_ALL_TESTS();
+}
