@@ -21,7 +21,7 @@
 #include <thread>
 
 #include "bench_util.h"
-#include "fake_registry_store.h"
+#include "fake_filter_switches.h"
 #include "html_response_filter.h"
 #include "proxy_server.h"
 
@@ -89,17 +89,11 @@ int main(int argc, char** argv) {
     }
 
     // The switches live in memory: the bench never touches the user's settings.
-    FakeRegistryStore store;
-    auto on = [&store](const char* path) {
-        return RegistryDword(path, 1, false, RegistryRoot::LocalMachine, store);
-    };
-    RegistryDword js = on("Software\\Quillon\\EnableJS");
-    RegistryDword activeX = on("Software\\Quillon\\EnableActiveX");
-    RegistryDword popups = on("Software\\Quillon\\BlockPopups");
+    FakeFilterSwitches switches(1, 1, 1);
     CProxyServer server;
     if (filter) {
-        server.SetFilterFactory(std::make_shared<HtmlFilterFactory>(
-            FilterSwitches{js, activeX, popups}, std::make_shared<PopupCounter>()));
+        server.SetFilterFactory(
+            std::make_shared<HtmlFilterFactory>(switches.Get(), std::make_shared<PopupCounter>()));
     }
     if (!server.Start(*localPort, 1, upstream->host, upstream->port, "", "")) {
         std::fprintf(stderr, "engine_runner: the listener could not be started\n");

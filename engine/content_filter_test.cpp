@@ -4,31 +4,13 @@
 #include <string>
 
 #include "content_filter.h"
-#include "fake_registry_store.h"
+#include "fake_filter_switches.h"
 
 namespace {
 
 using namespace std::string_literals;
 
-class Switches {
-public:
-    Switches(std::uint32_t js, std::uint32_t activeX, std::uint32_t popups) {
-        m_js.Set(js);
-        m_activeX.Set(activeX);
-        m_popups.Set(popups);
-    }
-    FilterSwitches& Get() { return m_switches; }
-
-private:
-    FakeRegistryStore m_store;
-    RegistryDword m_js{"Software\\Quillon\\EnableJS", 0, false, RegistryRoot::LocalMachine,
-                       m_store};
-    RegistryDword m_activeX{"Software\\Quillon\\EnableActiveX", 0, false,
-                            RegistryRoot::LocalMachine, m_store};
-    RegistryDword m_popups{"Software\\Quillon\\BlockPopups", 0, false, RegistryRoot::LocalMachine,
-                           m_store};
-    FilterSwitches m_switches{m_js, m_activeX, m_popups};
-};
+using Switches = FakeFilterSwitches;
 
 std::string Filtered(const std::string& chunk, Switches switches, int* popups = nullptr) {
     CContentFilter filter(chunk.data(), static_cast<int>(chunk.size()), switches.Get());

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "fake_registry_store.h"
+#include "fake_filter_switches.h"
 #include "html_response_filter.h"
 
 namespace {
@@ -17,16 +17,14 @@ using namespace std::string_literals;
 class HtmlFilterTest : public testing::Test {
 protected:
     void Switch(std::uint32_t js, std::uint32_t activeX, std::uint32_t popups) {
-        m_js.Set(js);
-        m_activeX.Set(activeX);
-        m_popups.Set(popups);
+        m_switches.Set(js, activeX, popups);
     }
 
     // The browser sends `requests`; the upstream answers `responses` in
     // pieces of `piece` bytes, then closes.
     std::string Relay(const std::string& requests, const std::string& responses, std::size_t piece,
                       std::size_t limit = kFilteredBodyLimit) {
-        HtmlResponseFilter filter(m_switches, m_counter, limit);
+        HtmlResponseFilter filter(m_switches.Get(), m_counter, limit);
         filter.OnRequestBytes(requests);
         std::string out;
         for (std::size_t at = 0; at < responses.size(); at += piece) {
@@ -45,21 +43,9 @@ protected:
         }
     }
 
-    std::uint32_t Popups() {
-        RegistryDword count("Software\\Quillon\\NrOfBlockPopups", 0, false,
-                            RegistryRoot::LocalMachine, m_store);
-        m_counter->FoldInto(count);
-        return count.Get();
-    }
+    std::uint32_t Popups() { return m_switches.FoldedPopups(*m_counter); }
 
-    FakeRegistryStore m_store;
-    RegistryDword m_js{"Software\\Quillon\\EnableJS", 0, false, RegistryRoot::LocalMachine,
-                       m_store};
-    RegistryDword m_activeX{"Software\\Quillon\\EnableActiveX", 0, false,
-                            RegistryRoot::LocalMachine, m_store};
-    RegistryDword m_popups{"Software\\Quillon\\BlockPopups", 0, false, RegistryRoot::LocalMachine,
-                           m_store};
-    FilterSwitches m_switches{m_js, m_activeX, m_popups};
+    FakeFilterSwitches m_switches{0, 0, 0};
     std::shared_ptr<PopupCounter> m_counter = std::make_shared<PopupCounter>();
 };
 
@@ -184,17 +170,10 @@ TEST_F(HtmlFilterTest, TunnelAndUnfollowableRequestsPassUntouched) {
 }
 
 TEST(HtmlFilterFactory, PlainRelayWhileEverySwitchIsOff) {
-    FakeRegistryStore store;
-    RegistryDword js("Software\\Quillon\\EnableJS", 0, false, RegistryRoot::LocalMachine, store);
-    RegistryDword ax("Software\\Quillon\\EnableActiveX", 0, false, RegistryRoot::LocalMachine,
-                     store);
-    RegistryDword pop("Software\\Quillon\\BlockPopups", 2, false, RegistryRoot::LocalMachine,
-                      store);
-    FilterSwitches switches{js, ax, pop};
-    auto counter = std::make_shared<PopupCounter>();
-    HtmlFilterFactory factory(switches, counter);
+    FakeFilterSwitches switches(0, 0, 2);
+    HtmlFilterFactory factory(switches.Get(), std::make_shared<PopupCounter>());
     EXPECT_EQ(factory.ForConnection(), nullptr);
-    pop.Set(1);
+    switches.Set(0, 0, 1);
     EXPECT_NE(factory.ForConnection(), nullptr);
 }
 

@@ -4,10 +4,6 @@
 
 namespace {
 
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
         s.remove_prefix(1);
@@ -54,22 +50,10 @@ bool HasContentLength(const HttpHead& head) {
 
 }  // namespace
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::string MediaType(std::string_view contentType) {
     std::string type(Trim(contentType.substr(0, contentType.find(';'))));
     for (char& c : type) {
-        c = Lower(c);
+        c = AsciiLower(c);
     }
     return type;
 }
@@ -212,9 +196,10 @@ std::size_t ChunkedDecoder::Feed(std::string_view data, std::string* content) {
         const char c = data[i];
         switch (m_state) {
             case State::Size: {
-                int digit = c >= '0' && c <= '9'                 ? c - '0'
-                            : Lower(c) >= 'a' && Lower(c) <= 'f' ? Lower(c) - 'a' + 10
-                                                                 : -1;
+                int digit = c >= '0' && c <= '9' ? c - '0'
+                            : AsciiLower(c) >= 'a' && AsciiLower(c) <= 'f'
+                                ? AsciiLower(c) - 'a' + 10
+                                : -1;
                 if (digit >= 0) {
                     if (++m_digits > 15) {
                         m_state = State::Failed;

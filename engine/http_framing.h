@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "ascii_text.h"
+
 // Offset just past the empty line that ends a head (CR LF CR LF, or bare LF
 // LF as lenient peers send), or npos while the head is incomplete.
 std::size_t FindHeadEnd(std::string_view buffer);
@@ -26,7 +28,6 @@ struct HttpHead {
 // nullopt when the head is not a well-formed HTTP/1.x head.
 std::optional<HttpHead> ParseHead(std::string_view head);
 
-bool EqualNoCase(std::string_view a, std::string_view b);
 // The media type of a Content-Type value, lower-cased, without parameters.
 std::string MediaType(std::string_view contentType);
 

@@ -1,22 +1,16 @@
 #include "browser_database_linux.h"
 
-#include <sqlite3.h>
-
 #include <system_error>
 #include <utility>
+
+#include "sqlite_handles_linux.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct DatabaseCloser {
-    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-struct StatementFinalizer {
-    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
-};
-using Connection = std::unique_ptr<sqlite3, DatabaseCloser>;
-using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+using sqlite::Connection;
+using sqlite::Statement;
 
 // Rows read per query; the select is not kept open while rows are deleted.
 constexpr int kBatchRows = 512;

@@ -12,6 +12,7 @@
 #include <tuple>
 #include <utility>
 
+#include "ascii_text.h"
 #include "registry_store.h"
 
 class FakeRegistryStore final : public IRegistryStore {
@@ -64,9 +65,7 @@ private:
     static std::string Fold(std::string_view s) {
         std::string out(s);
         for (char& c : out) {
-            if (c >= 'A' && c <= 'Z') {
-                c = static_cast<char>(c - 'A' + 'a');
-            }
+            c = AsciiLower(c);
         }
         return out;
     }

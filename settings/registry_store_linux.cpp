@@ -1,24 +1,18 @@
 #include "registry_store_linux.h"
 
-#include "config_home_linux.h"
-
-#include <sqlite3.h>
-
 #include <limits>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "ascii_text.h"
+#include "config_home_linux.h"
+#include "sqlite_handles_linux.h"
+
 namespace {
 
-struct DatabaseCloser {
-    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-struct StatementFinalizer {
-    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
-};
-using Connection = std::unique_ptr<sqlite3, DatabaseCloser>;
-using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+using sqlite::Connection;
+using sqlite::Statement;
 
 // Key rows exist so that, as in the registry, a key can exist without values
 // and opening a key that was never created fails.
@@ -55,22 +49,6 @@ std::string ColumnBytes(sqlite3_stmt* stmt, int column) {
         return {};
     }
     return std::string(static_cast<const char*>(blob), static_cast<std::size_t>(size));
-}
-
-// ASCII case folding, as SQLite's NOCASE does.
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto fold = [](char c) {
-            return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-        };
-        if (fold(a[i]) != fold(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 bool Exec(sqlite3* db, const char* sql) {

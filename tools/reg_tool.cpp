@@ -1,5 +1,7 @@
 #include "reg_tool.h"
 
+#include "ascii_text.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <istream>
@@ -12,22 +14,6 @@ namespace {
 constexpr const char* kNotFound =
     "ERROR: The system was unable to find the specified registry key or value.";
 constexpr const char* kDone = "The operation completed successfully.";
-
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 struct KeyName {
     RegistryRoot root;
@@ -46,7 +32,7 @@ std::optional<KeyName> ParseKey(std::string_view text) {
     };
     std::string_view head = text.substr(0, text.find('\\'));
     for (const Prefix& p : kPrefixes) {
-        if (!SameText(head, p.shortName) && !SameText(head, p.longName)) {
+        if (!EqualNoCase(head, p.shortName) && !EqualNoCase(head, p.longName)) {
             continue;
         }
         std::string_view path = text.substr(head.size());
@@ -82,7 +68,7 @@ constexpr TypeName kTypes[] = {
 
 std::optional<std::uint32_t> ParseType(std::string_view name) {
     for (const TypeName& t : kTypes) {
-        if (SameText(name, t.name)) {
+        if (EqualNoCase(name, t.name)) {
             return t.type;
         }
     }
@@ -127,7 +113,7 @@ std::string Display(const RegistryData& data) {
 // Decimal, or hexadecimal after 0x; nothing else, and nothing beyond 32 bits.
 std::optional<std::uint32_t> ParseDword(std::string_view text) {
     int base = 10;
-    if (text.size() > 2 && text[0] == '0' && Lower(text[1]) == 'x') {
+    if (text.size() > 2 && text[0] == '0' && AsciiLower(text[1]) == 'x') {
         base = 16;
         text.remove_prefix(2);
     }
@@ -139,8 +125,8 @@ std::optional<std::uint32_t> ParseDword(std::string_view text) {
         int digit;
         if (c >= '0' && c <= '9') {
             digit = c - '0';
-        } else if (base == 16 && Lower(c) >= 'a' && Lower(c) <= 'f') {
-            digit = Lower(c) - 'a' + 10;
+        } else if (base == 16 && AsciiLower(c) >= 'a' && AsciiLower(c) <= 'f') {
+            digit = AsciiLower(c) - 'a' + 10;
         } else {
             return std::nullopt;
         }
@@ -159,7 +145,7 @@ std::optional<std::string> ParseBinary(std::string_view text) {
     std::string bytes;
     for (std::size_t i = 0; i < text.size(); i += 2) {
         auto nibble = [](char c) -> int {
-            c = Lower(c);
+            c = AsciiLower(c);
             if (c >= '0' && c <= '9') {
                 return c - '0';
             }
@@ -193,7 +179,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         if (a.size() != 2 || (a[0] != '/' && a[0] != '-')) {
             return std::nullopt;
         }
-        const char flag = Lower(a[1]);
+        const char flag = AsciiLower(a[1]);
         if (flag == 'f') {
             if (options.force) {
                 return std::nullopt;
@@ -220,7 +206,7 @@ bool Confirmed(std::istream& in, std::ostream& out, const std::string& question)
         out << "\n";
         return false;
     }
-    return SameText(answer, "y") || SameText(answer, "yes");
+    return EqualNoCase(answer, "y") || EqualNoCase(answer, "yes");
 }
 
 int Usage(std::ostream& err) {
@@ -243,7 +229,7 @@ int Query(const KeyName& key, const Options& options, SqliteRegistryStore& store
     }
     std::string lines;
     for (const auto& value : *values) {
-        if (options.name && !SameText(value.name, *options.name)) {
+        if (options.name && !EqualNoCase(value.name, *options.name)) {
             continue;
         }
         lines += "    " + value.name + "    " + NameOfType(value.data.type) + "    " +
@@ -354,7 +340,7 @@ int RunRegTool(const std::vector<std::string>& args, SqliteRegistryStore& store,
     if (!key || !options) {
         return Usage(err);
     }
-    if (SameText(command, "query")) {
+    if (EqualNoCase(command, "query")) {
         if (options->type || options->data || options->force) {
             return Usage(err);
         }
@@ -367,10 +353,10 @@ int RunRegTool(const std::vector<std::string>& args, SqliteRegistryStore& store,
         err << "ERROR: No settings store: neither XDG_CONFIG_HOME nor HOME is set.\n";
         return 1;
     }
-    if (SameText(command, "add")) {
+    if (EqualNoCase(command, "add")) {
         return Add(*key, *options, store, in, out, err);
     }
-    if (SameText(command, "delete") && !options->type && !options->data) {
+    if (EqualNoCase(command, "delete") && !options->type && !options->data) {
         return Delete(*key, *options, store, in, out, err);
     }
     return Usage(err);

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "fake_registry_store.h"
+#include "fake_filter_switches.h"
 #include "html_response_filter.h"
 #include "loopback.h"
 #include "peers.h"
@@ -83,16 +83,10 @@ int main(int argc, char** argv) {
             }
         }
     });
-    FakeRegistryStore store;
-    RegistryDword js("Software\\Quillon\\EnableJS", 0, false, RegistryRoot::LocalMachine, store);
-    RegistryDword activeX("Software\\Quillon\\EnableActiveX", 0, false, RegistryRoot::LocalMachine,
-                          store);
-    RegistryDword popups("Software\\Quillon\\BlockPopups", on ? 1 : 0, false,
-                         RegistryRoot::LocalMachine, store);
-    FilterSwitches switches{js, activeX, popups};
+    FakeFilterSwitches switches(0, 0, on ? 1 : 0);
     auto counter = std::make_shared<PopupCounter>();
     CProxyServer engine;
-    engine.SetFilterFactory(std::make_shared<HtmlFilterFactory>(switches, counter));
+    engine.SetFilterFactory(std::make_shared<HtmlFilterFactory>(switches.Get(), counter));
     if (!engine.Start(0, 1, "127.0.0.1", upstream.Port(), "", "") ||
         !WaitFor([&] { return engine.IsRunning() == 1; })) {
         std::fprintf(stderr, "engine did not start\n");
@@ -106,9 +100,6 @@ int main(int argc, char** argv) {
                  "--disable-component-update", "--disable-sync", "--no-first-run", "--disable-quic",
                  "--user-data-dir=" + profile.Path() + "/chromium", "--dump-dom",
                  "http://page.test/popup.html"});
-    RegistryDword count("Software\\Quillon\\NrOfBlockPopups", 0, false, RegistryRoot::LocalMachine,
-                        store);
-    counter->FoldInto(count);
-    std::printf("%s\npopups %u\n", dom.c_str(), count.Get());
+    std::printf("%s\npopups %u\n", dom.c_str(), switches.FoldedPopups(*counter));
     return 0;
 }

@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "fake_registry_store.h"
+#include "fake_filter_switches.h"
 #include "html_response_filter.h"
 #include "loopback.h"
 #include "peers.h"
@@ -50,24 +50,15 @@ protected:
         delete s_big;
     }
 
-    void SetUp() override {
-        m_activeX.Set(1);
-        m_popups.Set(1);
-        StartEngine(s_origin->Port());
-    }
+    void SetUp() override { StartEngine(s_origin->Port()); }
 
     void StartEngine(std::uint16_t upstream) {
-        m_engine.SetFilterFactory(std::make_shared<HtmlFilterFactory>(m_switches, m_counter));
+        m_engine.SetFilterFactory(std::make_shared<HtmlFilterFactory>(m_switches.Get(), m_counter));
         ASSERT_TRUE(m_engine.Start(0, 1, "127.0.0.1", upstream, "", ""));
         ASSERT_TRUE(WaitFor([this] { return m_engine.IsRunning() == 1; }));
     }
 
-    std::uint32_t Popups() {
-        RegistryDword count("Software\\Quillon\\NrOfBlockPopups", 0, false,
-                            RegistryRoot::LocalMachine, m_store);
-        m_counter->FoldInto(count);
-        return count.Get();
-    }
+    std::uint32_t Popups() { return m_switches.FoldedPopups(*m_counter); }
 
     static std::string Url(const std::string& path) {
         return "http://127.0.0.1:" + std::to_string(s_origin->Port()) + path;
@@ -98,14 +89,7 @@ protected:
         return s.str();
     }
 
-    FakeRegistryStore m_store;
-    RegistryDword m_js{"Software\\Quillon\\EnableJS", 0, false, RegistryRoot::LocalMachine,
-                       m_store};
-    RegistryDword m_activeX{"Software\\Quillon\\EnableActiveX", 0, false,
-                            RegistryRoot::LocalMachine, m_store};
-    RegistryDword m_popups{"Software\\Quillon\\BlockPopups", 0, false, RegistryRoot::LocalMachine,
-                           m_store};
-    FilterSwitches m_switches{m_js, m_activeX, m_popups};
+    FakeFilterSwitches m_switches{0, 1, 1};
     std::shared_ptr<PopupCounter> m_counter = std::make_shared<PopupCounter>();
     CProxyServer m_engine;
     int m_curlStatus = -1;
