@@ -73,12 +73,15 @@ TEST(CleaningWorkerTest, CyclesRepeatAndStuckEntriesDoNotStopAWalk) {
     fake.Add(kCookiePattern, "Cookie:u@c/");
     CleaningWorker worker(fake.Stores(), 1ms);
     worker.Restart(0, 1, 0, 0);
-    ASSERT_TRUE(WaitUntil([&] { return fake.Cycles() >= 3; }));
+    // The stuck one is tried again in every cycle.
+    auto stuckTries = [&] {
+        Log log = fake.Log();
+        return std::count(log.begin(), log.end(), "delete Cookie:u@stuck/");
+    };
+    ASSERT_TRUE(WaitUntil([&] { return stuckTries() >= 3; }));
     worker.Stop();
     EXPECT_EQ(fake.Left(kCookiePattern), 1u);
     Log log = fake.Log();
-    // The stuck one is tried again in every cycle.
-    EXPECT_GE(std::count(log.begin(), log.end(), "delete Cookie:u@stuck/"), 3);
     EXPECT_EQ(std::count(log.begin(), log.end(), "delete Cookie:u@c/"), 1);
 }
 
