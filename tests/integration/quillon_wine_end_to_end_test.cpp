@@ -1,0 +1,242 @@
+// The Windows program under Wine, on a virtual X display, in a Wine prefix
+// of the test's own: started with settings seeded into the registry, it
+// relays through the stored upstream (a real tinyproxy), points WinINet at
+// itself, hides to its tray icon, hands over to a second start, and its Exit
+// command switches pop-up blocking off and the browser back to direct access.
+// A cross-built probe looks at the windows from inside the prefix.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "peers.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::ChildProcess;
+using testsupport::TempDir;
+
+constexpr std::uint16_t kLocalPort = 8080;
+const std::string kWindows = QUILLON_WINDOWS_BUILD;
+
+struct Output {
+    int exitCode = -1;
+    std::string text;
+};
+
+Output RunCommand(const std::string& command) {
+    Output out;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) {
+        return out;
+    }
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        out.text.append(buffer, n);
+    }
+    const int status = ::pclose(pipe);
+    out.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return out;
+}
+
+std::string FirstExisting(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) {
+        if (!path.empty() && ::access(path.c_str(), X_OK) == 0) {
+            return path;
+        }
+    }
+    return {};
+}
+
+std::string WindowsBuild() {
+    const char* chosen = std::getenv("QUILLON_WINDOWS_BUILD");
+    return chosen != nullptr && *chosen != '\0' ? chosen : kWindows;
+}
+
+// "Z:\tmp\x\" for "/tmp/x/": how Wine names a Linux folder.
+std::string WineFolder(const std::string& path) {
+    std::string name = "Z:" + path;
+    for (char& c : name) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+    return name;
+}
+
+class QuillonUnderWine : public testing::Test {
+protected:
+    void SetUp() override {
+        m_program = WindowsBuild() + "/quillon.exe";
+        m_probe = WindowsBuild() + "/quillon_window_probe.exe";
+        m_wine = FirstExisting({"/usr/bin/wine64", "/usr/bin/wine", "/usr/lib/wine/wine64"});
+        m_wineserver = FirstExisting({"/usr/bin/wineserver", "/usr/lib/wine/wineserver"});
+        if (!fs::exists(m_program) || !fs::exists(m_probe)) {
+            GTEST_SKIP() << "no Windows build in " << WindowsBuild()
+                         << " (set QUILLON_WINDOWS_BUILD or build build-win)";
+        }
+        if (m_wine.empty() || m_wineserver.empty()) {
+            GTEST_SKIP() << "Wine is not installed";
+        }
+        const char* display = std::getenv("DISPLAY");
+        if (display == nullptr || *display == '\0') {
+            GTEST_SKIP() << "no X display (the test runs under xvfb-run)";
+        }
+        if (testsupport::WaitForListener(kLocalPort, 1)) {
+            GTEST_SKIP() << "port 8080 is in use; the program's port is fixed";
+        }
+        setenv("WINEPREFIX", (m_home.Path() + "/prefix").c_str(), 1);
+        setenv("WINEDEBUG", "-all", 1);
+        // With the browser's proxy off Wine falls back to these.
+        unsetenv("http_proxy");
+        unsetenv("HTTP_PROXY");
+        // Wine's services outlive wineboot: their output goes to a file, not
+        // to a pipe that would then never end.
+        const std::string bootLog = m_home.Path() + "/wineboot.log";
+        const Output boot = RunCommand(Wine("wineboot -i") + " >" + bootLog);
+        ASSERT_EQ(boot.exitCode, 0) << std::ifstream(bootLog).rdbuf();
+        // One virtual desktop with a taskbar: window frames and a notification
+        // area, as on Windows.
+        Reg("add 'HKCU\\Software\\Wine\\Explorer' /v Desktop /d Default /f");
+        Reg("add 'HKCU\\Software\\Wine\\Explorer\\Desktops' /v Default /d 800x600 /f");
+        // The desktop wineboot started has no taskbar: let Wine wind down, so
+        // that the program's start brings up the one just chosen.
+        RunCommand("timeout 60 " + m_wineserver + " -w");
+    }
+
+    void TearDown() override {
+        m_running.reset();
+        if (!m_wineserver.empty() && std::getenv("WINEPREFIX") != nullptr) {
+            RunCommand("timeout 30 " + m_wineserver + " -k");
+            RunCommand("timeout 30 " + m_wineserver + " -w");
+        }
+    }
+
+    std::string Wine(const std::string& arguments) const {
+        return "timeout 120 " + m_wine + " " + arguments;
+    }
+
+    void Reg(const std::string& arguments) {
+        const Output out = RunCommand(Wine("reg " + arguments));
+        ASSERT_EQ(out.exitCode, 0) << arguments << "\n" << out.text;
+    }
+
+    void Set(const std::string& name, const std::string& type, const std::string& data) {
+        // Single quotes: a folder name ends in a backslash.
+        Reg("add 'HKLM\\Software\\Quillon' /v " + name + " /t " + type + " /d '" + data + "' /f");
+    }
+
+    std::string Query(const std::string& key) {
+        return RunCommand(Wine("reg query '" + key + "'")).text;
+    }
+
+    Output Probe(const std::string& arguments) {
+        return RunCommand(Wine(m_probe + " " + arguments));
+    }
+
+    std::string Log() const { return m_home.Path() + "/quillon.log"; }
+
+    void Start() {
+        // Started from the application folder, as its help file lies beside it.
+        m_running =
+            std::make_unique<ChildProcess>(std::vector<std::string>{m_wine, m_program}, Log());
+    }
+
+    TempDir m_home;
+    std::string m_program;
+    std::string m_probe;
+    std::string m_wine;
+    std::string m_wineserver;
+    std::unique_ptr<ChildProcess> m_running;
+};
+
+TEST_F(QuillonUnderWine, RelaysHidesToTheTrayHandsOverAndExitsToDirectAccess) {
+    testsupport::Tinyproxy upstream;
+    testsupport::Nginx origin;
+    ASSERT_TRUE(upstream.Ready() && origin.Ready());
+    origin.WriteFile("page.txt", "through the chain\n");
+    const std::string proxy = "127.0.0.1:" + std::to_string(upstream.Port());
+
+    fs::create_directories(m_home.Path() + "/app");
+    std::ofstream(m_home.Path() + "/app/proxylist.txt", std::ios::binary)
+        << proxy << "\r\r\n10.0.0.1:80\r\r\n";
+    Set("ProxyName", "REG_SZ", proxy);
+    Set("UseProxy", "REG_DWORD", "1");
+    Set("Minimize", "REG_DWORD", "1");
+    Set("RunFirst", "REG_DWORD", "1");
+    Set("BlockPopups", "REG_DWORD", "1");
+    Set("AppPath", "REG_SZ", WineFolder(m_home.Path() + "/app/"));
+
+    Start();
+    ASSERT_TRUE(m_running->Started());
+    // Shown from the template, then hidden by the start timer: Minimize is 1.
+    Output state = Probe("wait Quillon hidden 90");
+    ASSERT_EQ(state.exitCode, 0) << state.text << std::ifstream(Log()).rdbuf();
+    ASSERT_TRUE(testsupport::WaitForListener(kLocalPort, 30000));
+
+    {
+        SCOPED_TRACE("relay");
+        const std::string url = "http://127.0.0.1:" + std::to_string(origin.Port()) + "/page.txt";
+        const Output page = RunCommand("curl -s -i --max-time 20 -x 127.0.0.1:8080 " + url);
+        EXPECT_NE(page.text.find("through the chain\n"), std::string::npos) << page.text;
+        // tinyproxy names itself on the way back: the stored upstream was used.
+        EXPECT_NE(page.text.find("tinyproxy"), std::string::npos) << page.text;
+    }
+    {
+        SCOPED_TRACE("browser pointed at the local proxy");
+        const std::string internet =
+            Query("HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings");
+        EXPECT_NE(internet.find("ProxyEnable    REG_DWORD    0x1"), std::string::npos) << internet;
+        EXPECT_NE(internet.find("127.0.0.1:8080"), std::string::npos) << internet;
+    }
+    {
+        SCOPED_TRACE("window and pages");
+        const Output texts = Probe("texts Quillon");
+        ASSERT_EQ(texts.exitCode, 0) << texts.text;
+        EXPECT_NE(texts.text.find("0\twindow\thidden\tQuillon"), std::string::npos) << texts.text;
+        EXPECT_NE(texts.text.find("1002\tButton\tvisible\tEnable Quillon"), std::string::npos);
+        // The stored proxy stands in the list's edit field.
+        EXPECT_NE(texts.text.find("1028\tComboBox\tvisible\t" + proxy), std::string::npos)
+            << texts.text;
+        EXPECT_NE(texts.text.find("1029\tButton\tvisible\tSave Settings"), std::string::npos);
+        EXPECT_NE(texts.text.find("\tSysTabControl32\tvisible"), std::string::npos);
+        // The sheet shows none of its own buttons.
+        EXPECT_NE(texts.text.find("1\tButton\thidden\tOK"), std::string::npos);
+    }
+    {
+        SCOPED_TRACE("tray icon");
+        // A right click on the icon in the taskbar opens the program's menu.
+        const Output menu = Probe("tray Quillon");
+        EXPECT_EQ(menu.exitCode, 0) << menu.text << Probe("windows -").text;
+    }
+    {
+        SCOPED_TRACE("second start");
+        const Output second = RunCommand(Wine(m_program));
+        EXPECT_EQ(second.exitCode, 0) << second.text;
+        state = Probe("wait Quillon visible 20");
+        EXPECT_EQ(state.exitCode, 0) << state.text;
+    }
+    {
+        SCOPED_TRACE("exit");
+        ASSERT_EQ(Probe("command Quillon 32775").exitCode, 0);
+        state = Probe("wait Quillon gone 30");
+        EXPECT_EQ(state.exitCode, 0) << state.text;
+        const std::string settings = Query("HKLM\\Software\\Quillon");
+        EXPECT_NE(settings.find("BlockPopups    REG_DWORD    0x0"), std::string::npos) << settings;
+        const std::string internet =
+            Query("HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings");
+        EXPECT_NE(internet.find("ProxyEnable    REG_DWORD    0x0"), std::string::npos) << internet;
+    }
+}
+
+}  // namespace
