@@ -1,8 +1,11 @@
 #include "browser_test_support_linux.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -83,12 +86,34 @@ bool HaveProgram(const std::string& name) {
     return RunCommand("command -v " + name + " >/dev/null 2>&1").exitCode == 0;
 }
 
+namespace {
+
+// The socket file appears at bind(), a moment before the daemon listens: only
+// a connection that succeeds shows it is ready.
+bool AcceptsConnections(const std::string& path) {
+    sockaddr_un address{};
+    if (path.size() >= sizeof address.sun_path) {
+        return false;
+    }
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, path.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
+    }
+    const bool connected =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+}
+
+}  // namespace
+
 SessionBus::SessionBus()
     : m_address("unix:path=" + m_dir.Path() + "/bus"),
       m_process({"/usr/bin/dbus-daemon", "--session", "--nofork", "--address=" + m_address},
                 m_dir.Path() + "/dbus.log"),
-      m_ready(m_process.Started() && testsupport::WaitFor([this] {
-                  return std::filesystem::exists(m_dir.Path() + "/bus");
-              })) {}
+      m_ready(m_process.Started() &&
+              testsupport::WaitFor([this] { return AcceptsConnections(m_dir.Path() + "/bus"); })) {}
 
 }  // namespace browsertest
