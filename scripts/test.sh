@@ -55,7 +55,7 @@ build_step() {
 }
 
 if build_step native build; then
-    run_suite native build
+    run_suite native build -LE wine
 fi
 
 # Wine keeps its state in a throw-away prefix of this run.
@@ -63,6 +63,8 @@ export QUILLON_WINEPREFIX
 QUILLON_WINEPREFIX=$(mktemp -d /tmp/quillon-wine-XXXXXX)
 if build_step windows build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake; then
     run_suite "windows (wine)" build-win
+    # The Windows program end to end, driven from the native build.
+    run_suite "windows program (wine)" build -L wine
 fi
 WINEPREFIX=$QUILLON_WINEPREFIX "$(command -v wineserver || echo /usr/lib/wine/wineserver)" -k 2>/dev/null || true
 rm -rf "$QUILLON_WINEPREFIX"
