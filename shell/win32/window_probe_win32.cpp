@@ -4,6 +4,7 @@
 //   quillon_window_probe wait TITLE [visible|hidden|gone] [seconds]
 //   quillon_window_probe texts TITLE          every control: id, class, text
 //   quillon_window_probe command TITLE ID     posts the command (WM_COMMAND)
+//   quillon_window_probe syscommand TITLE ID  posts the system command
 //   quillon_window_probe page TITLE INDEX     chooses a page of the sheet
 //   quillon_window_probe tray TITLE [FILE.bmp] right-clicks the tray icon: TITLE's menu
 //   quillon_window_probe windows -            every window: class, state, text
@@ -16,7 +17,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -83,17 +86,38 @@ int Wait(const char* title, const std::string& state, int seconds) {
     return 1;
 }
 
+struct ScreenDc {
+    HDC dc = GetDC(nullptr);
+    ~ScreenDc() { ReleaseDC(nullptr, dc); }
+};
+struct DcDeleter {
+    void operator()(HDC dc) const { DeleteDC(dc); }
+};
+struct GdiDeleter {
+    void operator()(HGDIOBJ object) const { DeleteObject(object); }
+};
+struct SelectedObject {
+    HDC dc;
+    HGDIOBJ previous;
+    ~SelectedObject() { SelectObject(dc, previous); }
+};
+
 int ShotRect(const RECT& r, const char* file) {
     const int width = r.right - r.left;
     const int height = r.bottom - r.top;
-    const HDC screen = GetDC(nullptr);
-    const HDC memory = CreateCompatibleDC(screen);
+    const ScreenDc screen;
+    const std::unique_ptr<std::remove_pointer_t<HDC>, DcDeleter> memory(
+        CreateCompatibleDC(screen.dc));
     BITMAPINFO info{};
     info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
     void* bits = nullptr;
-    const HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    const HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    const std::unique_ptr<std::remove_pointer_t<HBITMAP>, GdiDeleter> bitmap(
+        CreateDIBSection(screen.dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!memory || !bitmap) {
+        return 1;
+    }
+    const SelectedObject selected{memory.get(), SelectObject(memory.get(), bitmap.get())};
+    BitBlt(memory.get(), 0, 0, width, height, screen.dc, r.left, r.top, SRCCOPY);
     GdiFlush();
     const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
     const DWORD size = stride * static_cast<DWORD>(height);
@@ -104,10 +128,6 @@ int ShotRect(const RECT& r, const char* file) {
     out.write(reinterpret_cast<const char*>(&head), sizeof head);
     out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
     out.write(static_cast<const char*>(bits), size);
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
     return out.good() ? 0 : 1;
 }
 
@@ -209,6 +229,10 @@ int main(int argc, char** argv) {
     }
     if (action == "command" && argc > 3) {
         return PostMessageA(window, WM_COMMAND, static_cast<WPARAM>(std::atoi(argv[3])), 0) ? 0 : 1;
+    }
+    if (action == "syscommand" && argc > 3) {
+        return PostMessageA(window, WM_SYSCOMMAND, static_cast<WPARAM>(std::atoi(argv[3])), 0) ? 0
+                                                                                               : 1;
     }
     if (action == "page" && argc > 3) {
         HWND tabs = nullptr;

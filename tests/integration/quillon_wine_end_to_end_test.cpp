@@ -220,6 +220,18 @@ TEST_F(QuillonUnderWine, RelaysHidesToTheTrayHandsOverAndExitsToDirectAccess) {
         EXPECT_EQ(menu.exitCode, 0) << menu.text << Probe("windows -").text;
     }
     {
+        SCOPED_TRACE("About box");
+        // The system menu's item, 0x0010; its OK closes it.
+        ASSERT_EQ(Probe("syscommand Quillon 16").exitCode, 0);
+        state = Probe("wait 'About Quillon ...' exists 20");
+        EXPECT_EQ(state.exitCode, 0) << state.text;
+        const Output about = Probe("texts 'About Quillon ...'");
+        EXPECT_NE(about.text.find("Quillon Version 1.1"), std::string::npos) << about.text;
+        EXPECT_EQ(Probe("command 'About Quillon ...' 1").exitCode, 0);
+        state = Probe("wait 'About Quillon ...' gone 20");
+        EXPECT_EQ(state.exitCode, 0) << state.text;
+    }
+    {
         SCOPED_TRACE("second start");
         const Output second = RunCommand(Wine(m_program));
         EXPECT_EQ(second.exitCode, 0) << second.text;
