@@ -51,6 +51,12 @@ protected:
     }
 
     void SetUp() override { StartEngine(s_origin->Port()); }
+    // The relays read the switches until their connection ends: let them end
+    // before the switches go.
+    void TearDown() override {
+        m_engine.Stop();
+        EXPECT_TRUE(WaitForEngineJobs(0));
+    }
 
     void StartEngine(std::uint16_t upstream) {
         m_engine.SetFilterFactory(std::make_shared<HtmlFilterFactory>(m_switches.Get(), m_counter));

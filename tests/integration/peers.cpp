@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "loopback.h"
+#include "worker_pool.h"
 
 extern char** environ;
 
@@ -144,6 +145,12 @@ int OpenDescriptors() {
         ++n;
     }
     return n;
+}
+
+bool WaitForEngineJobs(int jobs) {
+    engine::WorkerPool& pool = engine::SharedWorkerPool();
+    return WaitFor([&] { return static_cast<int>(pool.Threads() - pool.IdleThreads()) <= jobs; },
+                   10000);
 }
 
 int Threads() {

@@ -73,4 +73,9 @@ private:
 int OpenDescriptors();
 int Threads();
 
+// Waits (bounded) until the engine's threads run no more than `jobs` jobs:
+// the listener, connections still closing. Jobs that end park their thread
+// under the pool's lock, so what they did is seen by the caller afterwards.
+bool WaitForEngineJobs(int jobs);
+
 }  // namespace testsupport

@@ -28,8 +28,7 @@ int UnparkedThreads() {
 // an earlier test may still be closing, and would be counted as a baseline
 // that later drops.
 bool OnlyTheListenerRuns() {
-    engine::WorkerPool& pool = engine::SharedWorkerPool();
-    return WaitFor([&] { return pool.Threads() - pool.IdleThreads() == 1; });
+    return WaitForEngineJobs(1);
 }
 
 class RelayIntegration : public ::testing::Test {
