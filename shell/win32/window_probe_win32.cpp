@@ -2,10 +2,11 @@
 // under Wine. One action per run; its findings on standard output, one line
 // each; exit status 0 when the action succeeded.
 //   quillon_window_probe wait TITLE [visible|hidden|gone] [seconds]
-//   quillon_window_probe texts TITLE          every control: id, class, text
+//   quillon_window_probe texts TITLE          every control: id, class, state, text
 //   quillon_window_probe command TITLE ID     posts the command (WM_COMMAND)
 //   quillon_window_probe syscommand TITLE ID  posts the system command
 //   quillon_window_probe page TITLE INDEX     chooses a page of the sheet
+//   quillon_window_probe ctrltab TITLE        Ctrl+Tab in the window
 //   quillon_window_probe tray TITLE [FILE.bmp] right-clicks the tray icon: TITLE's menu
 //   quillon_window_probe windows -            every window: class, state, text
 //   quillon_window_probe shot TITLE FILE.bmp  the window's picture ("-": desktop)
@@ -49,8 +50,11 @@ BOOL CALLBACK PrintControl(HWND control, LPARAM) {
             c = ' ';
         }
     }
-    std::printf("%d\t%s\t%s\t%s\n", static_cast<int>(static_cast<short>(GetDlgCtrlID(control))),
-                ClassOf(control).c_str(), Shown(control), text.c_str());
+    const std::string kind = ClassOf(control);
+    const bool checked =
+        kind == "Button" && SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    std::printf("%d\t%s\t%s\t%s%s\n", static_cast<int>(static_cast<short>(GetDlgCtrlID(control))),
+                kind.c_str(), Shown(control), text.c_str(), checked ? "\tchecked" : "");
     return TRUE;
 }
 
@@ -233,6 +237,17 @@ int main(int argc, char** argv) {
     if (action == "syscommand" && argc > 3) {
         return PostMessageA(window, WM_SYSCOMMAND, static_cast<WPARAM>(std::atoi(argv[3])), 0) ? 0
                                                                                                : 1;
+    }
+    if (action == "ctrltab") {
+        // Into the window, then Ctrl+Tab as the keyboard would send it.
+        SetForegroundWindow(window);
+        Sleep(300);
+        keybd_event(VK_CONTROL, 0, 0, 0);
+        keybd_event(VK_TAB, 0, 0, 0);
+        keybd_event(VK_TAB, 0, KEYEVENTF_KEYUP, 0);
+        keybd_event(VK_CONTROL, 0, KEYEVENTF_KEYUP, 0);
+        Sleep(500);
+        return 0;
     }
     if (action == "page" && argc > 3) {
         HWND tabs = nullptr;

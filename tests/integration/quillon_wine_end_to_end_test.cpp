@@ -204,7 +204,9 @@ TEST_F(QuillonUnderWine, RelaysHidesToTheTrayHandsOverAndExitsToDirectAccess) {
         const Output texts = Probe("texts Quillon");
         ASSERT_EQ(texts.exitCode, 0) << texts.text;
         EXPECT_NE(texts.text.find("0\twindow\thidden\tQuillon"), std::string::npos) << texts.text;
-        EXPECT_NE(texts.text.find("1002\tButton\tvisible\tEnable Quillon"), std::string::npos);
+        // Checked: the stored UseProxy is 1.
+        EXPECT_NE(texts.text.find("1002\tButton\tvisible\tEnable Quillon\tchecked"),
+                  std::string::npos);
         // The stored proxy stands in the list's edit field.
         EXPECT_NE(texts.text.find("1028\tComboBox\tvisible\t" + proxy), std::string::npos)
             << texts.text;
@@ -237,6 +239,18 @@ TEST_F(QuillonUnderWine, RelaysHidesToTheTrayHandsOverAndExitsToDirectAccess) {
         EXPECT_EQ(second.exitCode, 0) << second.text;
         state = Probe("wait Quillon visible 20");
         EXPECT_EQ(state.exitCode, 0) << state.text;
+    }
+    {
+        SCOPED_TRACE("Ctrl+Tab to the Privacy page");
+        ASSERT_EQ(Probe("ctrltab Quillon").exitCode, 0);
+        const Output texts = Probe("texts Quillon");
+        EXPECT_NE(texts.text.find("#32770\tvisible\tPrivacy"), std::string::npos) << texts.text;
+        EXPECT_NE(texts.text.find("#32770\thidden\tSettings"), std::string::npos);
+        // Initialised when first shown, from the stored switches.
+        EXPECT_NE(texts.text.find("1024\tButton\tvisible\tBlock Popups\tchecked"),
+                  std::string::npos)
+            << texts.text;
+        EXPECT_NE(texts.text.find("1025\tEdit\tvisible\t0"), std::string::npos);
     }
     {
         SCOPED_TRACE("exit");
