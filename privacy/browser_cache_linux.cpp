@@ -39,36 +39,70 @@ std::uint32_t LittleEndian32(const unsigned char* p) {
            (std::uint32_t{p[3]} << 24);
 }
 
-bool ReadAt(std::ifstream& in, std::uint64_t offset, void* out, std::size_t size) {
-    in.seekg(static_cast<std::streamoff>(offset));
-    in.read(static_cast<char*>(out), static_cast<std::streamsize>(size));
-    return in.gcount() == static_cast<std::streamsize>(size);
-}
-
 constexpr std::uint32_t kMaxKeyLength = 64 * 1024;
 
-}  // namespace
+// An entry's bytes, read where the format points: a cache entry may be many
+// megabytes, of which only the key is wanted.
+class EntryBytes {
+public:
+    virtual ~EntryBytes() = default;
+    // 0 when the size cannot be known.
+    virtual std::uint64_t Size() = 0;
+    // False unless all `size` bytes at `offset` were there.
+    virtual bool ReadAt(std::uint64_t offset, void* out, std::size_t size) = 0;
+};
+
+class FileEntryBytes final : public EntryBytes {
+public:
+    explicit FileEntryBytes(const fs::path& file) : m_file(file), m_in(file, std::ios::binary) {}
+    std::uint64_t Size() override {
+        std::error_code ec;
+        std::uintmax_t size = fs::file_size(m_file, ec);
+        return ec ? 0 : size;
+    }
+    bool ReadAt(std::uint64_t offset, void* out, std::size_t size) override {
+        m_in.clear();
+        m_in.seekg(static_cast<std::streamoff>(offset));
+        m_in.read(static_cast<char*>(out), static_cast<std::streamsize>(size));
+        return m_in.gcount() == static_cast<std::streamsize>(size);
+    }
+
+private:
+    const fs::path& m_file;
+    std::ifstream m_in;
+};
+
+class MemoryEntryBytes final : public EntryBytes {
+public:
+    explicit MemoryEntryBytes(std::string_view bytes) : m_bytes(bytes) {}
+    std::uint64_t Size() override { return m_bytes.size(); }
+    bool ReadAt(std::uint64_t offset, void* out, std::size_t size) override {
+        if (offset > m_bytes.size() || size > m_bytes.size() - offset) {
+            return false;
+        }
+        m_bytes.copy(static_cast<char*>(out), size, static_cast<std::size_t>(offset));
+        return true;
+    }
+
+private:
+    std::string_view m_bytes;
+};
 
 // Firefox: the last 4 bytes give the metadata offset; there a hash (4 bytes)
 // and one 2-byte hash per 256 KiB chunk of data precede the header of eight
 // 32-bit fields, the 7th being the key length; the key follows, and the URL
 // is what follows the ",:" that ends the key's tags.
-std::string FirefoxCacheEntryUrl(const fs::path& file) {
-    std::error_code ec;
-    std::uintmax_t size = fs::file_size(file, ec);
-    if (ec || size < 4) {
-        return {};
-    }
-    std::ifstream in(file, std::ios::binary);
+std::string FirefoxEntryUrl(EntryBytes& entry) {
+    const std::uint64_t size = entry.Size();
     unsigned char tail[4];
-    if (!ReadAt(in, size - 4, tail, 4)) {
+    if (size < 4 || !entry.ReadAt(size - 4, tail, 4)) {
         return {};
     }
     std::uint64_t metadata = BigEndian32(tail);
     std::uint64_t chunks = (metadata + 256 * 1024 - 1) / (256 * 1024);
     std::uint64_t header = metadata + 4 + 2 * chunks;
     unsigned char fields[32];
-    if (header + sizeof fields > size || !ReadAt(in, header, fields, sizeof fields)) {
+    if (header + sizeof fields > size || !entry.ReadAt(header, fields, sizeof fields)) {
         return {};
     }
     std::uint32_t keyLength = BigEndian32(fields + 24);
@@ -76,7 +110,7 @@ std::string FirefoxCacheEntryUrl(const fs::path& file) {
         return {};
     }
     std::string key(keyLength, '\0');
-    if (!ReadAt(in, header + 32, key.data(), keyLength)) {
+    if (!entry.ReadAt(header + 32, key.data(), keyLength)) {
         return {};
     }
     std::size_t tags = key.find(",:");
@@ -89,11 +123,10 @@ std::string FirefoxCacheEntryUrl(const fs::path& file) {
 
 // Chromium's simple cache: magic (8 bytes, little-endian), version, key
 // length, key hash, padding; then the key "1/0/_dk_<site> <site> <url>".
-std::string ChromiumCacheEntryUrl(const fs::path& file) {
+std::string ChromiumEntryUrl(EntryBytes& entry) {
     constexpr std::uint64_t kMagic = 0xfcfb6d1ba7725c30ULL;
-    std::ifstream in(file, std::ios::binary);
     unsigned char head[24];
-    if (!ReadAt(in, 0, head, sizeof head)) {
+    if (!entry.ReadAt(0, head, sizeof head)) {
         return {};
     }
     std::uint64_t magic = LittleEndian32(head) | (std::uint64_t{LittleEndian32(head + 4)} << 32);
@@ -102,11 +135,33 @@ std::string ChromiumCacheEntryUrl(const fs::path& file) {
         return {};
     }
     std::string key(keyLength, '\0');
-    if (!ReadAt(in, sizeof head, key.data(), keyLength)) {
+    if (!entry.ReadAt(sizeof head, key.data(), keyLength)) {
         return {};
     }
     std::size_t space = key.rfind(' ');
     return space == std::string::npos ? key : key.substr(space + 1);
+}
+
+}  // namespace
+
+std::string FirefoxCacheEntryUrl(const fs::path& file) {
+    FileEntryBytes entry(file);
+    return FirefoxEntryUrl(entry);
+}
+
+std::string ChromiumCacheEntryUrl(const fs::path& file) {
+    FileEntryBytes entry(file);
+    return ChromiumEntryUrl(entry);
+}
+
+std::string FirefoxCacheEntryUrlOfBytes(std::string_view entry) {
+    MemoryEntryBytes bytes(entry);
+    return FirefoxEntryUrl(bytes);
+}
+
+std::string ChromiumCacheEntryUrlOfBytes(std::string_view entry) {
+    MemoryEntryBytes bytes(entry);
+    return ChromiumEntryUrl(bytes);
 }
 
 struct CacheFolderWalk::State {

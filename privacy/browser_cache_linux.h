@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "browser_profiles_linux.h"
 #include "url_cache.h"
@@ -32,3 +33,6 @@ private:
 // in the browser's format.
 std::string FirefoxCacheEntryUrl(const std::filesystem::path& file);
 std::string ChromiumCacheEntryUrl(const std::filesystem::path& file);
+// The same from an entry file's bytes held in memory.
+std::string FirefoxCacheEntryUrlOfBytes(std::string_view entry);
+std::string ChromiumCacheEntryUrlOfBytes(std::string_view entry);

@@ -96,56 +96,20 @@ std::string Trim(std::string s) {
     return s;
 }
 
-// [ProfileN] sections of profiles.ini: Path= and IsRelative=.
 void AddFirefoxRoot(const Root& root, ProfileList& out) {
-    std::string text = ReadSmallFile(root.root / "profiles.ini");
-    if (text.empty()) {
-        return;
+    for (const FirefoxProfileEntry& entry :
+         ReadFirefoxProfileList(ReadSmallFile(root.root / "profiles.ini"))) {
+        fs::path dir = entry.relative ? root.root / entry.path : fs::path(entry.path);
+        BrowserProfile profile;
+        profile.kind = BrowserKind::Firefox;
+        profile.directory = dir;
+        profile.lockDirectory = dir;
+        profile.cacheDirectories.push_back(dir / "cache2" / "entries");
+        if (auto mirrored = MirroredCache(dir, root.mirrorBase, root.cacheBase)) {
+            profile.cacheDirectories.push_back(*mirrored / "cache2" / "entries");
+        }
+        out.Add(std::move(profile));
     }
-    std::istringstream lines(text);
-    std::string line;
-    bool inProfile = false;
-    std::string path;
-    bool relative = true;
-    auto flush = [&] {
-        if (inProfile && !path.empty()) {
-            fs::path dir = relative ? root.root / path : fs::path(path);
-            BrowserProfile profile;
-            profile.kind = BrowserKind::Firefox;
-            profile.directory = dir;
-            profile.lockDirectory = dir;
-            profile.cacheDirectories.push_back(dir / "cache2" / "entries");
-            if (auto mirrored = MirroredCache(dir, root.mirrorBase, root.cacheBase)) {
-                profile.cacheDirectories.push_back(*mirrored / "cache2" / "entries");
-            }
-            out.Add(std::move(profile));
-        }
-        path.clear();
-        relative = true;
-    };
-    while (std::getline(lines, line)) {
-        line = Trim(line);
-        if (line.empty() || line[0] == ';' || line[0] == '#') {
-            continue;
-        }
-        if (line.front() == '[') {
-            flush();
-            inProfile = line.rfind("[Profile", 0) == 0;
-            continue;
-        }
-        std::size_t eq = line.find('=');
-        if (!inProfile || eq == std::string::npos) {
-            continue;
-        }
-        std::string key = Trim(line.substr(0, eq));
-        std::string value = Trim(line.substr(eq + 1));
-        if (key == "Path") {
-            path = value;
-        } else if (key == "IsRelative") {
-            relative = value != "0";
-        }
-    }
-    flush();
 }
 
 bool IsPlainName(const std::string& name) {
@@ -157,20 +121,8 @@ void AddChromiumRoot(const Root& root, ProfileList& out) {
     if (!IsDirectory(root.root)) {
         return;
     }
-    std::vector<std::string> names;
-    nlohmann::json state =
-        nlohmann::json::parse(ReadSmallFile(root.root / "Local State"), nullptr, false);
-    if (state.is_object()) {
-        auto profile = state.find("profile");
-        if (profile != state.end() && profile->is_object()) {
-            auto cache = profile->find("info_cache");
-            if (cache != profile->end() && cache->is_object()) {
-                for (const auto& item : cache->items()) {
-                    names.push_back(item.key());
-                }
-            }
-        }
-    }
+    std::vector<std::string> names =
+        ReadChromiumProfileNames(ReadSmallFile(root.root / "Local State"));
     std::error_code ec;
     for (fs::directory_iterator it(root.root, ec), end; !ec && it != end; it.increment(ec)) {
         const fs::path& dir = it->path();
@@ -252,6 +204,63 @@ bool ChromiumRunning(const fs::path& userData) {
 }
 
 }  // namespace
+
+// [ProfileN] sections of profiles.ini: Path= and IsRelative=.
+std::vector<FirefoxProfileEntry> ReadFirefoxProfileList(std::string_view text) {
+    std::vector<FirefoxProfileEntry> entries;
+    std::istringstream lines{std::string(text)};
+    std::string line;
+    bool inProfile = false;
+    FirefoxProfileEntry entry;
+    auto flush = [&] {
+        if (inProfile && !entry.path.empty()) {
+            entries.push_back(std::move(entry));
+        }
+        entry = {};
+    };
+    while (std::getline(lines, line)) {
+        line = Trim(line);
+        if (line.empty() || line[0] == ';' || line[0] == '#') {
+            continue;
+        }
+        if (line.front() == '[') {
+            flush();
+            inProfile = line.rfind("[Profile", 0) == 0;
+            continue;
+        }
+        std::size_t eq = line.find('=');
+        if (!inProfile || eq == std::string::npos) {
+            continue;
+        }
+        std::string key = Trim(line.substr(0, eq));
+        std::string value = Trim(line.substr(eq + 1));
+        if (key == "Path") {
+            entry.path = value;
+        } else if (key == "IsRelative") {
+            entry.relative = value != "0";
+        }
+    }
+    flush();
+    return entries;
+}
+
+std::vector<std::string> ReadChromiumProfileNames(std::string_view localState) {
+    std::vector<std::string> names;
+    nlohmann::json state = nlohmann::json::parse(localState, nullptr, false);
+    if (!state.is_object()) {
+        return names;
+    }
+    auto profile = state.find("profile");
+    if (profile != state.end() && profile->is_object()) {
+        auto cache = profile->find("info_cache");
+        if (cache != profile->end() && cache->is_object()) {
+            for (const auto& item : cache->items()) {
+                names.push_back(item.key());
+            }
+        }
+    }
+    return names;
+}
 
 BrowserHome BrowserHome::FromEnvironment() {
     BrowserHome home;

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
+#include <string_view>
 #include <vector>
 
 // The folders the browsers derive their own from.
@@ -27,6 +29,17 @@ struct BrowserProfile {
     // Cache entry folders that may belong to the profile (some may not exist).
     std::vector<std::filesystem::path> cacheDirectories;
 };
+
+// One [ProfileN] section of a profiles.ini text that names a folder.
+struct FirefoxProfileEntry {
+    std::string path;
+    bool relative = true;  // to the folder that holds profiles.ini
+};
+std::vector<FirefoxProfileEntry> ReadFirefoxProfileList(std::string_view text);
+
+// The profile folder names a Local State text lists (profile.info_cache), as
+// given: they are checked for being plain folder names where they are used.
+std::vector<std::string> ReadChromiumProfileNames(std::string_view localState);
 
 // Every profile of every browser root that exists under the home: Firefox's
 // legacy, XDG, snap and flatpak roots (each profile of profiles.ini), and

@@ -389,6 +389,65 @@ TEST_F(BrowserTraceStoreTest, CacheWalksListOnlyEntryFiles) {
     EXPECT_TRUE(fs::exists(chromiumCache / "1111111111111111_0"));
 }
 
+TEST_F(BrowserTraceStoreTest, DamagedCacheEntriesGiveNoUrlAndNeverReadBeyondTheFile) {
+    fs::path folder = home.Home().home / "entries";
+    WriteFirefoxCacheEntry(folder, std::string(40, 'A'), "http://one.example/page");
+    WriteChromiumCacheEntry(folder, "00000000000000aa", "http://two.example/x");
+    auto bytesOf = [](const fs::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string firefox = bytesOf(folder / std::string(40, 'A'));
+    const std::string chromium = bytesOf(folder / "00000000000000aa_0");
+    // The file and its bytes in memory read the same.
+    EXPECT_EQ(FirefoxCacheEntryUrl(folder / std::string(40, 'A')), "http://one.example/page");
+    EXPECT_EQ(FirefoxCacheEntryUrlOfBytes(firefox), "http://one.example/page");
+    EXPECT_EQ(ChromiumCacheEntryUrl(folder / "00000000000000aa_0"), "http://two.example/x");
+    EXPECT_EQ(ChromiumCacheEntryUrlOfBytes(chromium), "http://two.example/x");
+
+    auto withByte = [](std::string bytes, std::size_t at, char c) {
+        bytes[at] = c;
+        return bytes;
+    };
+    // The tail gives the metadata offset (small here); the key length's low
+    // byte ends the 7th field after the hashes.
+    const std::size_t keyLength = static_cast<unsigned char>(firefox.back()) + 4 + 2 + 27;
+    EXPECT_EQ(FirefoxCacheEntryUrlOfBytes(
+                  withByte(firefox, keyLength, static_cast<char>(firefox[keyLength] - 1))),
+              "http://one.example/pag");
+    for (const std::string& damaged :
+         {std::string(), std::string("abc"), firefox.substr(0, firefox.size() - 10),
+          withByte(firefox, firefox.size() - 4, '\x7f'),  // metadata far beyond the end
+          withByte(firefox, keyLength, '\xff'),           // key beyond the end
+          withByte(withByte(firefox, keyLength, 0), keyLength - 1, 0)}) {  // no key
+        EXPECT_EQ(FirefoxCacheEntryUrlOfBytes(damaged), "") << testing::PrintToString(damaged);
+    }
+    for (const std::string& damaged :
+         {std::string(), chromium.substr(0, 23), withByte(chromium, 0, 'x'),
+          withByte(chromium, 14, '\x01'),  // key of 64 KiB and more
+          chromium.substr(0, 30)}) {
+        EXPECT_EQ(ChromiumCacheEntryUrlOfBytes(damaged), "") << testing::PrintToString(damaged);
+    }
+}
+
+TEST(BrowserProfilesTest, ProfileListsOfAnyShapeGiveOnlyNamedProfiles) {
+    const auto firefox = ReadFirefoxProfileList(
+        "[General]\nPath=not-a-profile\n[Profile0]\r\n Path = a b \r\nIsRelative=0\r\n"
+        "[Profile1]\nName=no path\n[Profile2\nPath=c\n[Install1]\nDefault=d\n");
+    ASSERT_EQ(firefox.size(), 2u);
+    EXPECT_EQ(firefox[0].path, "a b");
+    EXPECT_FALSE(firefox[0].relative);
+    EXPECT_EQ(firefox[1].path, "c");
+    EXPECT_TRUE(firefox[1].relative);
+
+    EXPECT_EQ(ReadChromiumProfileNames(R"({"profile":{"info_cache":{"Default":{},"P 1":1}}})"),
+              (std::vector<std::string>{"Default", "P 1"}));
+    for (const char* odd : {"", "{", "[]", R"({"profile":[]})", R"({"profile":{"info_cache":[1]}})",
+                            "{\"profile\":{\"info_cache\":{\"a\":\xff}}}"}) {
+        EXPECT_TRUE(ReadChromiumProfileNames(odd).empty()) << odd;
+    }
+}
+
 TEST(BrowserProfilesTest, FindsProfilesWhereverTheListsPutThem) {
     FakeHome home;
     const BrowserHome& h = home.Home();
