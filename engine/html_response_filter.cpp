@@ -4,8 +4,9 @@
 
 namespace {
 
-// Heads larger than this are not HTTP as browsers send or receive it; such a
-// stream is passed on untouched.
+// Heads larger than this, their empty line included, are not HTTP as browsers
+// send or receive it; such a stream is passed on untouched. Whether a head is
+// followed depends on where it ends only, never on how the reads cut it.
 constexpr std::size_t kHeadLimit = 64 * 1024;
 
 bool IsFilterableCoding(std::string_view coding) {
@@ -54,10 +55,10 @@ void HtmlResponseFilter::OnRequestBytes(std::string_view data) {
         }
         // Only the part up to the end of this head is consumed here.
         const std::size_t before = r.head.size();
-        r.head.append(data.substr(0, kHeadLimit + 4 - std::min(before, kHeadLimit)));
+        r.head.append(data.substr(0, kHeadLimit - std::min(before, kHeadLimit)));
         const std::size_t end = FindHeadEnd(r.head);
         if (end == std::string::npos) {
-            if (r.head.size() > kHeadLimit) {
+            if (r.head.size() >= kHeadLimit) {
                 r.stopped = true;
             }
             data.remove_prefix(r.head.size() - before);
@@ -124,11 +125,11 @@ std::string_view HtmlResponseFilter::OnResponseBytes(std::string_view data) {
         switch (m_mode) {
             case Mode::Head: {
                 const std::size_t before = m_head.size();
-                m_head.append(data.substr(0, kHeadLimit + 4 - std::min(before, kHeadLimit)));
+                m_head.append(data.substr(0, kHeadLimit - std::min(before, kHeadLimit)));
                 const std::size_t end = FindHeadEnd(m_head);
                 if (end == std::string::npos) {
                     data.remove_prefix(m_head.size() - before);
-                    if (m_head.size() > kHeadLimit) {
+                    if (m_head.size() >= kHeadLimit) {
                         m_out += m_head;
                         m_head.clear();
                         m_mode = Mode::PassAll;

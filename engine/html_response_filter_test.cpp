@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -167,6 +168,43 @@ TEST_F(HtmlFilterTest, TunnelAndUnfollowableRequestsPassUntouched) {
                   "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 10\r\n\r\n"
                   "<noscript>" +
                       html);
+}
+
+TEST_F(HtmlFilterTest, HeadsAtTheSizeLimitAreTreatedAlikeHoweverTheReadsCutThem) {
+    // Heads of up to 64 KiB, their empty line included, are followed.
+    constexpr std::size_t kLimit = 64 * 1024;
+    Switch(0, 0, 1);
+    const std::string start = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n";
+    const std::string length = "Content-Length: " + std::to_string(kPage.size()) + "\r\n\r\n";
+    const std::string newLength =
+        "Content-Length: " + std::to_string(kRewritten.size()) + "\r\n\r\n";
+    auto padded = [&](std::size_t headSize) {
+        const std::size_t lines = start.size() + length.size() + std::string("X: \r\n").size();
+        return start + "X: " + std::string(headSize - lines, 'p') + "\r\n";
+    };
+    ExpectRelayed(kGet, padded(kLimit) + length + kPage, padded(kLimit) + newLength + kRewritten);
+    ExpectRelayed(kGet, padded(kLimit + 1) + length + kPage, padded(kLimit + 1) + length + kPage);
+
+    // A request head over the limit: what answers it cannot be known.
+    const std::string response = start + length + kPage;
+    for (std::size_t requestSize : {kLimit, kLimit + 1}) {
+        const std::string request =
+            "GET / HTTP/1.1\r\nX: " + std::string(requestSize - 23, 'p') + "\r\n\r\n";
+        ASSERT_EQ(request.size(), requestSize);
+        std::set<std::string> outputs;
+        for (std::size_t piece : {std::size_t{1}, std::size_t{7}, requestSize - 2, requestSize}) {
+            HtmlResponseFilter filter(m_switches.Get(), m_counter);
+            for (std::size_t at = 0; at < request.size(); at += piece) {
+                filter.OnRequestBytes(std::string_view(request).substr(at, piece));
+            }
+            std::string out(filter.OnResponseBytes(response));
+            out += filter.OnResponseEnd();
+            outputs.insert(out);
+        }
+        const std::string expected =
+            requestSize == kLimit ? start + newLength + kRewritten : response;
+        EXPECT_EQ(outputs, std::set<std::string>{expected}) << requestSize;
+    }
 }
 
 TEST(HtmlFilterFactory, PlainRelayWhileEverySwitchIsOff) {
