@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,18 +34,21 @@ struct Output {
     std::string text;
 };
 
+// The output goes through a file, not a pipe: a Wine command may start
+// Wine's server and services, which keep whatever they inherit open long
+// after the command has ended.
 Output RunCommand(const std::string& command) {
     Output out;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
+    char path[] = "/tmp/quillon-wine-output-XXXXXX";
+    const int fd = ::mkstemp(path);
+    if (fd < 0) {
         return out;
     }
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        out.text.append(buffer, n);
-    }
-    const int status = ::pclose(pipe);
+    ::close(fd);
+    const int status = std::system((command + " >" + path + " 2>&1 </dev/null").c_str());
+    std::ifstream in(path, std::ios::binary);
+    out.text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    ::unlink(path);
     out.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return out;
 }
@@ -100,11 +104,8 @@ protected:
         // With the browser's proxy off Wine falls back to these.
         unsetenv("http_proxy");
         unsetenv("HTTP_PROXY");
-        // Wine's services outlive wineboot: their output goes to a file, not
-        // to a pipe that would then never end.
-        const std::string bootLog = m_home.Path() + "/wineboot.log";
-        const Output boot = RunCommand(Wine("wineboot -i") + " >" + bootLog);
-        ASSERT_EQ(boot.exitCode, 0) << std::ifstream(bootLog).rdbuf();
+        const Output boot = RunCommand(Wine("wineboot -i"));
+        ASSERT_EQ(boot.exitCode, 0) << boot.text;
         // One virtual desktop with a taskbar: window frames and a notification
         // area, as on Windows.
         Reg("add 'HKCU\\Software\\Wine\\Explorer' /v Desktop /d Default /f");
