@@ -217,11 +217,7 @@ void HtmlResponseFilter::FinishCollected() {
         decoded = DecodeContent(coding, m_content, m_bodyLimit);
         if (!decoded) {
             // A coding that cannot be undone: the response goes on as it came.
-            m_out += m_head;
-            m_out += Raw();
-            m_head.clear();
-            m_raw.clear();
-            m_content.clear();
+            GiveUpCollecting();
             m_mode = Mode::Head;
             return;
         }

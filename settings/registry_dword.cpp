@@ -1,5 +1,6 @@
 #include "registry_dword.h"
 
+#include "dword_bytes.h"
 #include "registry_path.h"
 
 RegistryDword::RegistryDword(std::string_view path, std::uint32_t defaultValue, bool force,
@@ -44,10 +45,7 @@ std::uint32_t RegistryDword::Read() {
     }
     // Shorter data is zero-extended: bytes the value does not have must not
     // be taken from whatever was cached before.
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < data->bytes.size(); ++i) {
-        value |= static_cast<std::uint32_t>(static_cast<unsigned char>(data->bytes[i])) << (8 * i);
-    }
+    const std::uint32_t value = DwordFromBytes(data->bytes);
     m_cached.store(value, std::memory_order_relaxed);
     m_loaded.store(1, std::memory_order_release);
     return value;
@@ -58,12 +56,8 @@ void RegistryDword::Write() {
     if (!key) {
         return;
     }
-    std::uint32_t value = m_cached.load(std::memory_order_relaxed);
-    char bytes[4];
-    for (int i = 0; i < 4; ++i) {
-        bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-    }
-    if (key->SetValue(m_valueName, kRegDword, std::string_view(bytes, sizeof bytes))) {
+    if (key->SetValue(m_valueName, kRegDword,
+                      DwordBytes(m_cached.load(std::memory_order_relaxed)))) {
         m_loaded.store(1, std::memory_order_release);
     }
 }

@@ -1,6 +1,7 @@
 #include "reg_tool.h"
 
 #include "ascii_text.h"
+#include "dword_bytes.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -99,12 +100,8 @@ std::string Display(const RegistryData& data) {
         return data.bytes.substr(0, data.bytes.find('\0'));
     }
     if (data.type == kRegDword && data.bytes.size() == 4) {
-        std::uint32_t n = 0;
-        for (int i = 3; i >= 0; --i) {
-            n = (n << 8) | static_cast<unsigned char>(data.bytes[static_cast<std::size_t>(i)]);
-        }
         char text[16];
-        std::snprintf(text, sizeof text, "0x%x", n);
+        std::snprintf(text, sizeof text, "0x%x", DwordFromBytes(data.bytes));
         return text;
     }
     return Hex(data.bytes);
@@ -271,9 +268,7 @@ int Add(const KeyName& key, const Options& options, SqliteRegistryStore& store, 
                 << "\"; give a decimal number or 0x and hex digits, at most 0xffffffff.\n";
             return 1;
         }
-        for (int i = 0; i < 4; ++i) {
-            bytes += static_cast<char>((*n >> (8 * i)) & 0xff);
-        }
+        bytes = DwordBytes(*n);
     } else if (*type == kRegBinary) {
         const std::optional<std::string> parsed = ParseBinary(data);
         if (!parsed) {
