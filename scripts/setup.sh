@@ -13,6 +13,7 @@ packages=(
   chromium util-linux iproute2
   nlohmann-json3-dev sqlite3 firefox-esr bleachbit python3 bc
   qt6-base-dev xvfb
+  clang libclang-rt-14-dev
 )
 
 missing=()
