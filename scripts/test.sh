@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds both platforms and runs every test: native,
 # Windows under Wine, native under AddressSanitizer + UndefinedBehaviorSanitizer,
-# and the engine's tests under ThreadSanitizer. Ends with one summary line.
+# the engine's, workers' and presenters' tests under ThreadSanitizer, and a
+# minute of every fuzz target. Ends with one summary line.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -87,6 +88,23 @@ if build_step tsan build-tsan -DQUILLON_SANITIZE=thread; then
         -R "^($(IFS='|'; echo "${targets[*]}"))\$"
 fi
 targets=()
+
+# Every parser of outside input under libFuzzer for a minute, two targets at
+# a time; one result per target.
+echo "== fuzz"
+fuzz_log=$(mktemp)
+FUZZ_JOBS=2 tests/fuzz/run.sh 60 2>&1 | tee "$fuzz_log"
+fuzz_rows=$(sed -n '/^target  /,$p' "$fuzz_log" | tail -n +2 | grep -v '^  see ')
+if [ -z "$fuzz_rows" ]; then
+    failed=$((failed + 1))
+    failures+=("fuzz: no target ran")
+else
+    fuzz_bad=$(echo "$fuzz_rows" | awk '$0 ~ /did not finish/ || $5 != 0 || $6 != 0' | wc -l)
+    passed=$((passed + $(echo "$fuzz_rows" | wc -l) - fuzz_bad))
+    failed=$((failed + fuzz_bad))
+    [ "$fuzz_bad" -eq 0 ] || failures+=("fuzz: $fuzz_bad targets with findings")
+fi
+rm -f "$fuzz_log"
 
 echo
 for f in "${failures[@]}"; do
