@@ -208,6 +208,12 @@ void HtmlResponseFilter::StartResponse() {
     m_raw.clear();
     m_content.clear();
     m_mode = Mode::Collect;
+    if (m_body->Done()) {
+        // An empty body (Content-Length: 0): no byte will come to finish it,
+        // so it goes out now instead of waiting for the next response or
+        // the close, which a kept-alive connection never sends.
+        FinishCollected();
+    }
 }
 
 void HtmlResponseFilter::FinishCollected() {

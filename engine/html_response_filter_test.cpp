@@ -153,6 +153,29 @@ TEST_F(HtmlFilterTest, BodilessAnswersKeepTheConnectionInStep) {
                   head + interim + noContent + notModified + htmlOut + htmlOut);
 }
 
+TEST_F(HtmlFilterTest, AnEmptyHtmlBodyGoesOutWithoutWaitingForTheClose) {
+    // On a kept-alive connection nothing follows the head: the browser
+    // would wait for the answer until the upstream closes.
+    Switch(1, 1, 1);
+    const std::string empty =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 0\r\n\r\n";
+    for (std::size_t piece : {std::size_t{1}, std::size_t{5}, empty.size()}) {
+        HtmlResponseFilter filter(m_switches.Get(), m_counter);
+        filter.OnRequestBytes(kGet + kGet);
+        std::string out;
+        for (std::size_t at = 0; at < empty.size(); at += piece) {
+            out += filter.OnResponseBytes(std::string_view(empty).substr(at, piece));
+        }
+        EXPECT_EQ(out, empty) << "pieces of " << piece;
+        // The connection stays in step for the next response.
+        const std::string html =
+            "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 8\r\n\r\n<script>";
+        EXPECT_EQ(std::string(filter.OnResponseBytes(html)),
+                  "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 10\r\n\r\n"
+                  "<noscript>");
+    }
+}
+
 TEST_F(HtmlFilterTest, TunnelAndUnfollowableRequestsPassUntouched) {
     Switch(1, 1, 1);
     const std::string tunnel =
