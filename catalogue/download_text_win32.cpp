@@ -1,4 +1,5 @@
 #include <array>
+#include <cstdint>
 
 #include "download_text.h"
 #include "downloaded_text.h"
@@ -21,6 +22,14 @@ std::string DownloadText(const std::string& url, std::stop_token stop) {
         status < 200 || status > 299) {
         return {};
     }
+    // A connection closed before the announced length is a failed download,
+    // not a shorter list: WinINet reports such an end like any other.
+    DWORD announced = 0;
+    size = sizeof announced;
+    const bool lengthKnown =
+        ::HttpQueryInfoA(get.request.Get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
+                         &announced, &size, nullptr) != FALSE;
+    std::uint64_t received = 0;
     DownloadedText text;
     std::array<char, 4096> block;
     for (;;) {
@@ -31,11 +40,12 @@ std::string DownloadText(const std::string& url, std::stop_token stop) {
         if (read == 0) {
             break;
         }
+        received += read;
         if (!text.Append(block.data(), read)) {
             return {};
         }
     }
-    if (stop.stop_requested()) {
+    if (stop.stop_requested() || (lengthKnown && received < announced)) {
         return {};
     }
     PrintDownloadDiagnostic(text.Text());

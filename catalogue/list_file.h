@@ -20,7 +20,8 @@ enum class FileError {
 
 // Reads every byte of the file into `bytes`.
 FileError ReadWholeFile(const std::string& path, std::string& bytes);
-// Creates the file or truncates it, and writes the bytes.
+// Creates or replaces the file with the bytes. The old file stays as it was
+// unless every byte could be written (a full disk leaves it intact).
 FileError WriteWholeFile(const std::string& path, std::string_view bytes);
 bool FileExists(const std::string& path);
 // The absolute form of the path, as the messages name files.

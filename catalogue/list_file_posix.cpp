@@ -96,9 +96,27 @@ FileError ReadWholeFile(const std::string& path, std::string& bytes) {
 }
 
 FileError WriteWholeFile(const std::string& path, std::string_view bytes) {
-    Descriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    // A file that may not be written keeps refusing, as it always has, though
+    // the folder would let us replace it.
+    if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) {
+        return FromErrno(errno, path);
+    }
+    // The bytes go to a file beside the old one and replace it only once all
+    // of them are on the disk: a full disk or a crash half-way through never
+    // costs the file we had. Errors are told for the file asked for.
+    const std::string temporary = path + ".new";
+    Descriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (file.Get() < 0) {
         return FromErrno(errno, path);
+    }
+    auto fail = [&](int error) {
+        file.Close();
+        ::unlink(temporary.c_str());
+        return FromErrno(error, path);
+    };
+    struct stat old {};
+    if (::stat(path.c_str(), &old) == 0) {
+        ::fchmod(file.Get(), old.st_mode & 07777);
     }
     while (!bytes.empty()) {
         ssize_t n = ::write(file.Get(), bytes.data(), bytes.size());
@@ -106,11 +124,25 @@ FileError WriteWholeFile(const std::string& path, std::string_view bytes) {
             continue;
         }
         if (n <= 0) {
-            return FromErrno(n < 0 ? errno : EIO, path);
+            return fail(n < 0 ? errno : EIO);
         }
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
-    return file.Close() ? FileError::None : FromErrno(errno, path);
+    // Some file systems report a full disk only when the data is flushed.
+    if (::fsync(file.Get()) != 0) {
+        return fail(errno);
+    }
+    if (!file.Close()) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        return FromErrno(error, path);
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        return FromErrno(error, path);
+    }
+    return FileError::None;
 }
 
 bool FileExists(const std::string& path) {

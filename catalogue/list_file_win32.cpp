@@ -73,19 +73,37 @@ FileError ReadWholeFile(const std::string& path, std::string& bytes) {
 }
 
 FileError WriteWholeFile(const std::string& path, std::string_view bytes) {
-    FileHandle file = Open(path, GENERIC_WRITE, CREATE_ALWAYS);
-    if (!file) {
-        return LastError();
-    }
-    while (!bytes.empty()) {
-        DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
-        DWORD written = 0;
-        if (!::WriteFile(file.get(), bytes.data(), chunk, &written, nullptr) || written == 0) {
+    // The bytes go to a file beside the old one and replace it only once all
+    // of them are written: a full disk or a crash half-way through never
+    // costs the file we had. A read-only file still refuses the replacement.
+    const std::string temporary = path + ".new";
+    FileError error = FileError::None;
+    {
+        FileHandle file = Open(temporary, GENERIC_WRITE, CREATE_ALWAYS);
+        if (!file) {
             return LastError();
         }
-        bytes.remove_prefix(written);
+        while (error == FileError::None && !bytes.empty()) {
+            DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
+            DWORD written = 0;
+            if (!::WriteFile(file.get(), bytes.data(), chunk, &written, nullptr) || written == 0) {
+                error = LastError();
+            }
+            bytes.remove_prefix(written);
+        }
+        if (error == FileError::None && !::FlushFileBuffers(file.get())) {
+            error = LastError();
+        }
     }
-    return FileError::None;
+    if (error == FileError::None &&
+        !::MoveFileExA(temporary.c_str(), path.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = LastError();
+    }
+    if (error != FileError::None) {
+        ::DeleteFileA(temporary.c_str());
+    }
+    return error;
 }
 
 bool FileExists(const std::string& path) {

@@ -47,7 +47,8 @@ public:
     // Each of these returns false after a file error has been shown: the
     // user's operation ends there.
 
-    // Creates or truncates the file and stores the text.
+    // Creates or replaces the file with the text; a list that cannot be
+    // stored whole leaves the old one.
     bool StoreProxyList(const std::string& text);
     // Reads the whole file and adds its entries.
     bool LoadProxyList(ISelectionList& list);

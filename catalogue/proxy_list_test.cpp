@@ -7,7 +7,9 @@
 
 #include "application_name.h"
 #include "catalogue_test_support.h"
+#include "downloaded_text.h"
 #include "fake_message_box.h"
+#include "test_environment.h"
 #include "vendor_url.h"
 
 namespace {
@@ -96,6 +98,41 @@ TEST_F(ProxyListTest, AListOfAHundredKilobytesIsReadWhole) {
     EXPECT_EQ(Load().items, expected);
 }
 
+// A list file someone else wrote: every byte is read and listed as it is
+// (entries are what ends in CR CR LF), a zero byte ends the data like Ctrl-Z,
+// and nothing is refused for its size.
+TEST_F(ProxyListTest, OddBytesInTheListFileAreListedQuietlyAsTheyAre) {
+    folder.Write(kProxyListFileName, "a:1\r\r\nb:\0x:2\r\r\nc:3\r\r\n"s);
+    EXPECT_EQ(Load().items, Items{"a:1"});
+    folder.Write(kProxyListFileName, "\0a:1\r\r\n"s);
+    EXPECT_TRUE(Load().items.empty());
+    // Lone CRs and LFs stay inside their entry.
+    folder.Write(kProxyListFileName, "a:1\rb:2\r\r\nc:3\nd:4\r\r\n\r\r\n\n\r");
+    EXPECT_EQ(Load().items, (Items{"a:1\rb:2", "c:3\nd:4", ""}));
+    // Not ASCII: UTF-8, Latin-1, a byte-order mark, bytes up to 0xFF.
+    const std::string odd =
+        "\xEF\xBB\xBFh\xC3\xA9.example:80\r\r\n\xE9:81\r\r\n\x80\xFF\x7F:1\r\r\n";
+    folder.Write(kProxyListFileName, odd);
+    EXPECT_EQ(Load().items,
+              (Items{"\xEF\xBB\xBFh\xC3\xA9.example:80", "\xE9:81", "\x80\xFF\x7F:1"}));
+
+    // A line of a mebibyte, then 20 MiB in long lines: more than a download
+    // may bring.
+    const std::string longLine(1 << 20, 'h');
+    folder.Write(kProxyListFileName, "a:1\r\r\n" + longLine + ":8080\r\r\nb:2\r\r\n");
+    EXPECT_EQ(Load().items, (Items{"a:1", longLine + ":8080", "b:2"}));
+    std::string huge;
+    const std::string entry = std::string(65536 - 3, 'e') + "\r\r\n";
+    while (huge.size() < 20u << 20) {
+        huge += entry;
+    }
+    folder.Write(kProxyListFileName, huge);
+    RecordingList list = Load();
+    EXPECT_EQ(list.items.size(), huge.size() / entry.size());
+    EXPECT_EQ(list.items.back(), entry.substr(0, entry.size() - 3));
+    EXPECT_TRUE(messages.shown.empty());
+}
+
 TEST_F(ProxyListTest, AFailedDownloadKeepsTheStoredList) {
     Fetch("a:1\nb:2\n");
     const std::string good = Stored();
@@ -110,6 +147,28 @@ TEST_F(ProxyListTest, AFailedDownloadKeepsTheStoredList) {
     EXPECT_EQ(Stored(), good);
     EXPECT_EQ(Load().items, (Items{"a:1", "b:2"}));
     EXPECT_TRUE(messages.shown.empty());
+}
+
+// A vendor that cannot be reached or breaks off: nothing is stored over the
+// list we have, and nothing is said. (One that never answers:
+// proxy_list_linux_test.cpp.)
+TEST_F(ProxyListTest, RefusedBrokenOffAndOverlargeDownloadsKeepTheStoredList) {
+    Fetch("a:1\nb:2\n");
+    const std::string good = Stored();
+    auto expectKept = [&](const std::string& what) {
+        RecordingList list;
+        EXPECT_TRUE(file.FetchProxyList(list)) << what;
+        EXPECT_TRUE(list.items.empty()) << what;
+        EXPECT_EQ(Stored(), good) << what;
+        EXPECT_TRUE(messages.shown.empty()) << what;
+    };
+    server.Answer(kListPath, "HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\nc:3\nd:4\n");
+    expectKept("closed after 8 of 5000 bytes");
+    server.AnswerBody(kListPath, std::string(DownloadedText::kMaximumSize + 1, 'x'));
+    expectKept("a byte over the limit");
+    SetEnvironment(kVendorUrlVariable,
+                   "http://127.0.0.1:" + std::to_string(testsupport::FreePort()));
+    expectKept("refused");
 }
 
 TEST_F(ProxyListTest, AFailedFirstDownloadLeavesAnEmptyListFile) {

@@ -13,6 +13,7 @@
 
 namespace {
 
+using namespace std::string_literals;
 using Items = std::vector<std::string>;
 
 class PageView final : public ISettingsPageView {
@@ -163,6 +164,39 @@ TEST_F(SettingsPageTest, PickAndAddTestTheProxyAndOnlyAnAvailableAddedOneIsShown
     m_view.edit = "kept";
     page.OnAddNewProxy(m_view);
     EXPECT_EQ(m_view.edit, "kept");
+}
+
+// Add Proxy keeps whatever was typed; the real probe then finds nothing to
+// connect to and says so. The port is taken by its low 16 bits, as proxy
+// switching takes it, so the text tested is the text that would be used.
+TEST_F(SettingsPageTest, AddedTextsWithoutAUsableEndpointAreReportedNotAvailable) {
+    m_settings.RunFirst.Set(1);
+    ProxyProbe probe;
+    CSettingsPage page(m_settings, m_store, m_folder.AppPath(), m_browser, m_messages, probe,
+                       m_host);
+    CAddProxyDialog dialog(m_store, m_messages);
+    std::string typed;
+    m_view.addProxy = [&] { return dialog.OnOK(typed); };
+    const int closed = testsupport::FreePort();
+    for (const std::string& text :
+         {"no colon"s, ":80"s, "127.0.0.1:"s, "127.0.0.1:abc"s, "127.0.0.1:4294967296"s,
+          "127.0.0.1:-" + std::to_string(65536 - closed), "127.0.0.1:1" + std::string(5000, '0'),
+          std::string(100000, 'h') + ":80", "127.0.0.1\r\n:80"s, "\x01\xFF:\x7F"s}) {
+        m_messages.shown.clear();
+        m_view.edit = "kept";
+        typed = text;
+        page.OnAddNewProxy(m_view);
+        EXPECT_EQ(TMPProxy(m_store).Get(), text);
+        EXPECT_EQ(Texts(),
+                  (Items{": Testing the proxy you selected. This may take a few seconds",
+                         "Error: Proxy Server is NOT Available - Please select a different proxy"}))
+            << text.substr(0, 40);
+        EXPECT_EQ(m_view.edit, "kept");
+    }
+    typed = "127.0.0.1:" + std::to_string(4294967296LL + m_vendor.Port());
+    page.OnAddNewProxy(m_view);
+    EXPECT_EQ(m_view.edit, typed);
+    EXPECT_TRUE(m_host.log.empty());  // nothing is switched by a test
 }
 
 TEST_F(SettingsPageTest, EnableSaveAndHelpGoThroughTheMainWindow) {

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "loopback.h"
 #include "upstream_settings.h"
@@ -246,6 +248,135 @@ TEST(ProxyServer, ListensOnLoopbackOnly) {
     net::Socket other(net::OpenTcp());
     EXPECT_FALSE(net::Connect(other.Get(), 0x7F000002, engine.Port()));
     EXPECT_TRUE(ConnectLoopback(engine.Port()).Valid());
+}
+
+// An upstream that keeps every byte of one connection until the engine
+// closes it (bounded by the receive time-out).
+class DrainingUpstream {
+public:
+    DrainingUpstream()
+        : m_server([this](net::Socket& c) {
+              std::string all = ReceiveToClose(c);
+              std::lock_guard<std::mutex> lock(m_mutex);
+              m_received.push_back(std::move(all));
+          }) {}
+    std::uint16_t Port() const { return m_server.Port(); }
+    std::vector<std::string> Received() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_received;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::string> m_received;
+    LoopbackServer m_server;
+};
+
+// The engine reads no further than the Host line: whatever else a head
+// holds is the upstream proxy's to judge, and the answer goes back as it is.
+TEST(ProxyServer, MalformedAndOversizedHeadsGoUpstreamAndTheAnswerComesBack) {
+    std::string manyLines = "GET http://x/ HTTP/1.1\r\nHost: x\r\n";
+    for (int i = 0; i < 20000; ++i) {
+        manyLines += "X-" + std::to_string(i) + ": v\r\n";
+    }
+    manyLines += "\r\n";
+    const std::string oneLongLine =
+        "GET http://x/ HTTP/1.1\r\nHost: x\r\nCookie: " + std::string(1 << 20, 'c') + "\r\n\r\n";
+    for (const std::string& head : {manyLines, oneLongLine}) {
+        RecordingUpstream upstream;
+        Engine engine(upstream.Port());
+        EXPECT_EQ(Exchange(engine.Port(), head), HttpResponse("hello")) << head.size();
+        EXPECT_TRUE(upstream.Received() == head) << head.size();  // not a byte lost or added
+    }
+
+    RecordingUpstream upstream;
+    Engine engine(upstream.Port());
+    for (const std::string head :
+         {"\r\n\r\n", "NONSENSE\r\n\r\n", "GET\r\n\r\n", "GET / HTTP/1.1\r\n:\r\n\r\n",
+          "GET / HTTP/1.1\r\nno colon at all\r\nHost:\r\nHost: :\r\n\r\n",
+          "GET / HTTP/1.1\r\nHost: x:99999999999999999999\r\nHost: x:-1\r\n\r\n",
+          "GET / HTTP/1.1\n\nHost: x\r\n\r\n", "GET / HTTP/1.1\r\rHost: x\r\n\r\n"}) {
+        EXPECT_EQ(Exchange(engine.Port(), head), HttpResponse("hello")) << head;
+    }
+
+    // A head cut off by the browser's close: what came is passed on and the
+    // upstream connection is closed too.
+    DrainingUpstream draining;
+    Engine engine2(draining.Port());
+    {
+        net::Socket browser = ConnectLoopback(engine2.Port());
+        SendText(browser, "GET http://x/ HTTP/1.1\r\nHost: x\r\nAcc");
+    }
+    ASSERT_TRUE(WaitFor([&] { return draining.Received().size() == 1; }, 12000));
+    EXPECT_EQ(draining.Received()[0], "GET http://x/ HTTP/1.1\r\nHost: x\r\nAcc");
+}
+
+TEST(ProxyServer, BinaryGarbageIsPassedOnByteForByteAndTheEngineServesOn) {
+    // No CR LF: nothing to parse, every byte (zero bytes too) goes upstream.
+    std::string garbage;
+    std::uint32_t x = 12345;
+    while (garbage.size() < 100000) {
+        x = x * 1103515245u + 12345u;
+        char c = static_cast<char>(x >> 24);
+        garbage += c == '\r' ? '\0' : c;
+    }
+    DrainingUpstream draining;
+    Engine engine(draining.Port());
+    {
+        net::Socket browser = ConnectLoopback(engine.Port());
+        ASSERT_TRUE(SendText(browser, garbage));
+    }
+    ASSERT_TRUE(WaitFor([&] { return draining.Received().size() == 1; }, 12000));
+    EXPECT_TRUE(draining.Received()[0] == garbage);
+
+    // Garbage with line ends in it, then a real request on another
+    // connection: served as if nothing had happened.
+    RecordingUpstream upstream;
+    Engine engine2(upstream.Port());
+    std::string lines = garbage.substr(0, 5000);
+    for (std::size_t i = 7; i < lines.size(); i += 97) {
+        lines.replace(i, 2, "\r\n");
+    }
+    {
+        net::Socket browser = ConnectLoopback(engine2.Port());
+        SendText(browser, lines + "\r\n\r\n");
+    }
+    EXPECT_EQ(Exchange(engine2.Port(), "GET http://x/ HTTP/1.1\r\nHost: x\r\n\r\n"),
+              HttpResponse("hello"));
+}
+
+// A connection is one thread: a browser that dawdles holds its own thread
+// and nothing else. The engine sets no time-out of its own on the first read.
+TEST(ProxyServer, SlowAndSilentBrowsersDoNotHoldUpOtherConnections) {
+    RecordingUpstream upstream;
+    Engine engine(upstream.Port());
+
+    net::Socket silent = ConnectLoopback(engine.Port());
+    ASSERT_TRUE(silent.Valid());
+    const std::string slowHead = "GET http://slow.test/ HTTP/1.1\r\nHost: slow.test\r\n\r\n";
+    std::string slowReply;
+    std::thread slow([&] {
+        net::Socket browser = ConnectLoopback(engine.Port());
+        for (char c : slowHead) {
+            SendText(browser, std::string(1, c));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        slowReply = ReceiveResponse(browser);
+    });
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(Exchange(engine.Port(), "GET http://x/ HTTP/1.1\r\nHost: x\r\n\r\n"),
+                  HttpResponse("hello"))
+            << i;
+    }
+    slow.join();
+    EXPECT_EQ(slowReply, HttpResponse("hello"));
+    EXPECT_NE(upstream.Received().find(slowHead), std::string::npos);
+
+    // The silent one is still open, unanswered, and has cost upstream nothing.
+    EXPECT_EQ(upstream.Accepted(), 6);
+    net::SetReceiveTimeout(silent.Get(), 200);
+    char c;
+    EXPECT_LT(net::Receive(silent.Get(), &c, 1), 0);  // timed out: not closed, no data
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 // recorded.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fake_connection_options.h"
@@ -184,6 +186,70 @@ TEST(ParseProxyEndpoint, SplitsAtTheFirstColonWithAtoiPorts) {
     check("a:1:2", "a", 1);
     check("192.168.0.1", "", 192);  // no colon: atoi of the whole text
     check("", "", 0);
+    // Ports out of range wrap as a 32-bit atoi would, never overflowing.
+    check("h:abc", "h", 0);
+    check("h:-1", "h", -1);
+    check("h:4294967296", "h", 0);
+    check("h:99999999999999999999", "h", 1661992959);
+    check(":80", "", 80);
+}
+
+// Texts that name no usable proxy: the user is told which, and nothing is
+// switched or stored. A port is used by its low 16 bits, like everywhere else
+// in the program, so huge and negative ports reach a real port.
+TEST_F(ProxySwitchingTest, EndpointTextsWithoutAHostOrAUsablePortAreRefusedWithAMessage) {
+    const std::string unresolved = "message Unable to solve proxy server name / Error";
+    const std::string refused = "message Unable to connect to proxy server / Error";
+    const std::string choose = "message Please choose another Proxy! / ERROR";
+    // An empty host is no name to the POSIX resolver; Winsock takes it for
+    // this machine, where nothing of ours listens on its network address.
+    const std::string emptyHost = "either";
+    const std::string closedPort = std::to_string(FreePort());
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"no-colon-here", emptyHost},
+        {":" + std::to_string(m_upstream.Port()), emptyHost},
+        {"no-such-host.invalid:80", unresolved},
+        {"127.0.0.1:", refused},
+        {"127.0.0.1:abc", refused},
+        {"127.0.0.1:4294967296", refused},                  // wraps to port 0
+        {"127.0.0.1:18446744073709551616", refused},        // as does 2^64
+        {"127.0.0.1:1" + std::string(5000, '0'), refused},  // 10^5000 wraps to 0
+        {"127.0.0.1:-" + std::to_string(65536 - std::stoi(closedPort)), refused},
+    };
+    for (const auto& [text, why] : cases) {
+        m_host.log.clear();
+        m_settings.ProxyName.Set(text);
+        m_switching.OnToggleProxy();
+        ASSERT_EQ(m_host.log.size(), 2u) << text;
+        if (why == emptyHost) {
+            EXPECT_TRUE(m_host.log[0] == unresolved || m_host.log[0] == refused) << text;
+        } else {
+            EXPECT_EQ(m_host.log[0], why) << text;
+        }
+        EXPECT_EQ(m_host.log[1], choose) << text;
+        EXPECT_EQ(m_engine.IsRunning(), 0) << text;
+        EXPECT_EQ(m_settings.UseProxy.Get(), 0u) << text;
+        m_switching.OnToggleProxy();  // the failed attempt left the command on
+        ASSERT_EQ(m_switching.ToggleFlag(), 0) << text;
+    }
+    EXPECT_TRUE(std::all_of(m_browser.Calls().begin(), m_browser.Calls().end(),
+                            [](const auto& call) { return call.operation == "Disable"; }));
+
+    // 2^32 + the port reaches the port itself.
+    m_settings.ProxyName.Set("127.0.0.1:" + std::to_string(4294967296LL + m_upstream.Port()));
+    m_switching.OnToggleProxy();
+    ASSERT_TRUE(Running());
+    EXPECT_NE(FetchThroughEngine().find("upstream page"), std::string::npos);
+}
+
+// At start-up a stored text is used without a check: a text without a host
+// gives an engine that closes every browser connection unanswered.
+TEST_F(ProxySwitchingTest, AStoredTextWithoutAHostStartsAnEngineThatAnswersNothing) {
+    m_settings.ProxyName.Set("garbage");
+    EXPECT_TRUE(m_switching.ApplyStartupProxy());
+    ASSERT_TRUE(Running());
+    EXPECT_EQ(FetchThroughEngine(), "");
+    EXPECT_EQ(m_engine.IsRunning(), 1);
 }
 
 }  // namespace

@@ -155,6 +155,159 @@ TEST(SqliteRegistryStore, ForeignOrCorruptFileIsNeverChanged) {
     }
 }
 
+void Sql(const fs::path& file, const char* sql) {
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &raw), SQLITE_OK);
+    std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, &sqlite3_close);
+    char* error = nullptr;
+    EXPECT_EQ(sqlite3_exec(db.get(), sql, nullptr, nullptr, &error), SQLITE_OK) << error;
+    sqlite3_free(error);
+}
+
+// The first column of the first row, as text; empty when there is none.
+std::string Column(const fs::path& file, const char* sql) {
+    sqlite3* raw = nullptr;
+    if (sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(raw);
+        return {};
+    }
+    std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, &sqlite3_close);
+    sqlite3_stmt* stmt = nullptr;
+    std::string text;
+    if (sqlite3_prepare_v2(db.get(), sql, -1, &stmt, nullptr) == SQLITE_OK &&
+        sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_text(stmt, 0) != nullptr) {
+        text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    }
+    sqlite3_finalize(stmt);
+    return text;
+}
+
+// A store cut short (a copy that stopped, a full disk long ago): whatever
+// SQLite still finds is read, the rest gives defaults, and nothing crashes.
+TEST(SqliteRegistryStore, TruncatedDatabaseGivesWhatItStillHoldsOrDefaults) {
+    TempDir dir;
+    const fs::path db = dir.Path() / "settings.db";
+    {
+        SqliteRegistryStore store(db);
+        for (int i = 0; i < 200; ++i) {
+            RegistryString value("Software\\Quillon\\K" + std::to_string(i) + "\\Text", "", false,
+                                 kHklm, store);
+            value.Set(std::string(1000, static_cast<char>('a' + i % 26)));
+        }
+    }
+    ASSERT_FALSE(fs::exists(dir.Path() / "settings.db-wal"));  // checkpointed at the last close
+    const std::string whole = ReadFile(db);
+    ASSERT_GT(whole.size(), 100000u);
+
+    for (std::size_t size :
+         {whole.size() / 2, std::size_t{4096}, std::size_t{100}, std::size_t{0}}) {
+        WriteFile(db, whole.substr(0, size));
+        SqliteRegistryStore store(db, 50ms);
+        int found = 0;
+        for (int i = 0; i < 200; ++i) {
+            RegistryString value("Software\\Quillon\\K" + std::to_string(i) + "\\Text", "default",
+                                 false, kHklm, store);
+            const std::string text = value.Get();
+            if (text != "default") {
+                EXPECT_EQ(text, std::string(1000, static_cast<char>('a' + i % 26))) << size;
+                ++found;
+            }
+        }
+        EXPECT_LT(found, 200) << size;
+        // A write either lands and reads back, or fails and is not kept.
+        RegistryDword number("Software\\Quillon\\UseProxy", 7, false, kHklm, store);
+        number.Set(1);
+        RegistryDword reread("Software\\Quillon\\UseProxy", 7, false, kHklm, store);
+        EXPECT_EQ(reread.Get(), number.IsLoaded() ? 1u : 7u) << size;
+        fs::remove(dir.Path() / "settings.db-wal");
+        fs::remove(dir.Path() / "settings.db-shm");
+    }
+}
+
+// Another program's database, or one with our table names and other columns:
+// defaults are read; a write fails or lands beside the foreign tables, whose
+// rows stay as they were.
+TEST(SqliteRegistryStore, ForeignSchemaGivesDefaultsAndKeepsItsRows) {
+    TempDir dir;
+    const fs::path other = dir.Path() / "other.db";
+    Sql(other, "CREATE TABLE notes(text); INSERT INTO notes VALUES('mine')");
+    const fs::path changed = dir.Path() / "changed.db";
+    Sql(changed,
+        "CREATE TABLE registry_keys(id INTEGER PRIMARY KEY, key TEXT);"
+        "CREATE TABLE registry_values(id INTEGER PRIMARY KEY, value TEXT);"
+        "INSERT INTO registry_keys(key) VALUES('Software\\Quillon');"
+        "INSERT INTO registry_values(value) VALUES('UseProxy=1')");
+
+    // No column to write to: the write is refused.
+    {
+        SqliteRegistryStore store(changed, 50ms);
+        RegistryDword number("Software\\Quillon\\UseProxy", 7, false, kHklm, store);
+        EXPECT_EQ(number.Get(), 7u);
+        number.Set(1);
+        EXPECT_FALSE(number.IsLoaded());
+        EXPECT_EQ(RegistryDword("Software\\Quillon\\UseProxy", 7, false, kHklm, store).Get(), 7u);
+    }
+    // Tables of ours can be added beside the foreign ones.
+    {
+        SqliteRegistryStore store(other, 50ms);
+        RegistryDword number("Software\\Quillon\\UseProxy", 7, false, kHklm, store);
+        EXPECT_EQ(number.Get(), 7u);
+        number.Set(1);
+        EXPECT_EQ(RegistryDword("Software\\Quillon\\UseProxy", 7, false, kHklm, store).Get(), 1u);
+    }
+    EXPECT_EQ(Column(other, "SELECT group_concat(text) FROM notes"), "mine");
+    EXPECT_EQ(Column(changed,
+                     "SELECT group_concat(key) || group_concat(value) FROM "
+                     "registry_keys, registry_values"),
+              "Software\\QuillonUseProxy=1");
+}
+
+// Our table as someone else made and filled it: numbers, reals, texts and NULLs
+// where bytes belong, a type that is no number, a value of 16 MiB. Each is
+// read as the bytes SQLite gives for it, and a write puts things right.
+TEST(SqliteRegistryStore, ValuesOfTheWrongColumnTypeOrSizeAreReadAsBytes) {
+    TempDir dir;
+    const fs::path db = dir.Path() / "settings.db";
+    {
+        SqliteRegistryStore store(db);
+        RegistryDword("Software\\Quillon\\UseProxy", 0, false, kHklm, store).Set(1);
+    }
+    Sql(db,
+        "PRAGMA journal_mode=DELETE;"
+        "CREATE TABLE loose(root, path COLLATE NOCASE, name COLLATE NOCASE, type, data,"
+        " PRIMARY KEY(root, path, name));"
+        "INSERT INTO loose VALUES(1, 'Software\\Quillon', 'Integer', 4, 513),"
+        " (1, 'Software\\Quillon', 'Real', 4, 2.5),"
+        " (1, 'Software\\Quillon', 'Null', 4, NULL),"
+        " (1, 'Software\\Quillon', 'Text', 'abc', 'h:1'),"
+        " (1, 'Software\\Quillon', 'Negative', -1, -1),"
+        " (1, 'Software\\Quillon', 'Huge', 1, zeroblob(16777216));"
+        "DROP TABLE registry_values;"
+        "ALTER TABLE loose RENAME TO registry_values;");
+    SqliteRegistryStore store(db, 50ms);
+    auto number = [&](const char* name) {
+        return RegistryDword(std::string("Software\\Quillon\\") + name, 9, false, kHklm, store)
+            .Get();
+    };
+    auto text = [&](const char* name) {
+        return RegistryString(std::string("Software\\Quillon\\") + name, "d", false, kHklm, store)
+            .Get();
+    };
+    EXPECT_EQ(number("Integer"), 0x333135u);  // the text "513"
+    EXPECT_EQ(number("Real"), 0x352E32u);     // "2.5"
+    EXPECT_EQ(number("Null"), 0u);            // no bytes: an empty value
+    EXPECT_EQ(text("Text"), "h:1");
+    EXPECT_EQ(number("Negative"), 0x312Du);  // "-1"
+    EXPECT_EQ(text("Huge"), "");             // 16 MiB of zero bytes: empty text
+    EXPECT_EQ(number("Huge"), 9u);           // too long for a number
+    EXPECT_EQ(number("UseProxy"), 9u);       // gone with the old table
+
+    RegistryDword fixed("Software\\Quillon\\Integer", 9, false, kHklm, store);
+    fixed.Set(5);
+    EXPECT_TRUE(fixed.IsLoaded());
+    EXPECT_EQ(number("Integer"), 5u);
+}
+
 TEST(SqliteRegistryStore, DirectoryInPlaceOfTheDatabaseFailsQuietly) {
     TempDir dir;
     fs::create_directories(dir.Path() / "settings.db");

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -161,6 +162,31 @@ TEST_F(ViewsTest, MainWindowAndSettingsPageFollowTheirTemplates) {
     // The About item lives in the window's own menu.
     ASSERT_EQ(window.SystemMenu().actions().size(), 2);
     EXPECT_EQ(window.SystemMenu().actions()[1]->text().toStdString(), "&About Quillon...");
+}
+
+// Help looks in the current folder, beside the program and in share/quillon;
+// without the file the button quietly does nothing.
+TEST_F(ViewsTest, HelpWithoutItsFileFindsNothingAndSaysNothing) {
+    struct CurrentFolder {
+        std::filesystem::path saved = std::filesystem::current_path();
+        ~CurrentFolder() { std::filesystem::current_path(saved); }
+    } restore;
+    std::filesystem::current_path(m_folder.Path());
+    m_folder.Write("proxylist.txt", "");
+    EXPECT_TRUE(FindHelpFile("index.htm").isEmpty());
+    {
+        CMainWindowQt window(Services());
+        window.Start();
+        ASSERT_NE(window.Sheet(), nullptr);
+        auto* help = window.Sheet()->SettingsPage().findChild<QPushButton*>("1030");
+        ASSERT_NE(help, nullptr);
+        help->click();
+        help->click();
+        EXPECT_TRUE(m_messages.shown.empty());
+        EXPECT_TRUE(window.Sheet()->SettingsPage().isEnabled());
+    }
+    m_folder.Write("index.htm", "<html></html>");
+    EXPECT_EQ(FindHelpFile("index.htm").toStdString(), m_folder.Path() + "/index.htm");
 }
 
 TEST_F(ViewsTest, PrivacyPageIsBuiltOnItsFirstChoiceWithTheStoredStates) {
