@@ -8,82 +8,13 @@
 #include <iterator>
 #include <vector>
 
+#include "file_posix.h"
 #include "glib_handles_linux.h"
 #include "kconfig_text.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return m_fd; }
-    bool Close() {
-        int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
-
-// Removes the temporary file unless it was renamed into place.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(std::string path) : m_path(std::move(path)) {}
-    ~TemporaryFile() {
-        if (!m_path.empty()) {
-            ::unlink(m_path.c_str());
-        }
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    void Keep() { m_path.clear(); }
-
-private:
-    std::string m_path;
-};
-
-bool WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Replaces the file in one step, so KDE never reads half a file, with the
-// permissions the old one had.
-bool ReplaceFile(const fs::path& file, const std::string& bytes, mode_t mode) {
-    std::string pattern = file.string() + ".XXXXXX";
-    FileDescriptor fd(::mkstemp(pattern.data()));
-    if (fd.Get() < 0) {
-        return false;
-    }
-    TemporaryFile temporary(pattern);
-    if (::fchmod(fd.Get(), mode) != 0 || !WriteAll(fd.Get(), bytes) || ::fsync(fd.Get()) != 0 ||
-        !fd.Close() || ::rename(pattern.c_str(), file.c_str()) != 0) {
-        return false;
-    }
-    temporary.Keep();
-    return true;
-}
 
 std::string ProxyUrl(const DesktopProxy& proxy) {
     // KIO's own notation: a blank, not a colon, before the port.
@@ -151,7 +82,7 @@ bool ApplyKdeProxy(const DesktopEnvironment& desktop, const DesktopProxy& proxy)
         fs::create_directories(file.parent_path(), ec);
     }
     std::string edited = EditKioslaverc(text, proxy);
-    if (edited != text && !ReplaceFile(file, edited, mode)) {
+    if (edited != text && ReplaceFile(file.string(), edited, mode) != 0) {
         return false;
     }
     SendKioReparseSignal(desktop.sessionBusAddress);

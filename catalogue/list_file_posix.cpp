@@ -7,27 +7,10 @@
 #include <climits>
 #include <utility>
 
+#include "file_posix.h"
 #include "list_file.h"
 
 namespace {
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int Get() const { return m_fd; }
-    // Closing reports the last write errors of some file systems.
-    bool Close() { return ::close(std::exchange(m_fd, -1)) == 0; }
-
-private:
-    int m_fd;
-};
 
 std::string Parent(const std::string& path) {
     std::size_t slash = path.rfind('/');
@@ -75,7 +58,7 @@ FileError FromErrno(int error, const std::string& path) {
 
 FileError ReadWholeFile(const std::string& path, std::string& bytes) {
     bytes.clear();
-    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.Get() < 0) {
         return FromErrno(errno, path);
     }
@@ -101,48 +84,13 @@ FileError WriteWholeFile(const std::string& path, std::string_view bytes) {
     if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) {
         return FromErrno(errno, path);
     }
-    // The bytes go to a file beside the old one and replace it only once all
-    // of them are on the disk: a full disk or a crash half-way through never
-    // costs the file we had. Errors are told for the file asked for.
-    const std::string temporary = path + ".new";
-    Descriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (file.Get() < 0) {
-        return FromErrno(errno, path);
-    }
-    auto fail = [&](int error) {
-        file.Close();
-        ::unlink(temporary.c_str());
-        return FromErrno(error, path);
-    };
+    // The bytes replace the old file only once all of them are on the disk:
+    // a full disk or a crash half-way through never costs the file we had.
+    // Errors are told for the file asked for.
     struct stat old {};
-    if (::stat(path.c_str(), &old) == 0) {
-        ::fchmod(file.Get(), old.st_mode & 07777);
-    }
-    while (!bytes.empty()) {
-        ssize_t n = ::write(file.Get(), bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return fail(n < 0 ? errno : EIO);
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    // Some file systems report a full disk only when the data is flushed.
-    if (::fsync(file.Get()) != 0) {
-        return fail(errno);
-    }
-    if (!file.Close()) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        return FromErrno(error, path);
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        return FromErrno(error, path);
-    }
-    return FileError::None;
+    const mode_t mode = ::stat(path.c_str(), &old) == 0 ? old.st_mode & 07777 : 0644;
+    const int error = ReplaceFile(path, bytes, mode);
+    return error == 0 ? FileError::None : FromErrno(error, path);
 }
 
 bool FileExists(const std::string& path) {

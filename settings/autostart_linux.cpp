@@ -11,31 +11,20 @@
 
 #include "config_home_linux.h"
 #include "desktop_entry.h"
+#include "file_posix.h"
 
 namespace {
-
-struct FileDescriptor {
-    explicit FileDescriptor(int fd) : fd(fd) {}
-    ~FileDescriptor() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int fd;
-};
 
 enum class ReadResult { Read, Absent, Failed };
 
 ReadResult ReadWhole(const std::filesystem::path& file, std::string& out) {
     FileDescriptor f(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (f.fd < 0) {
+    if (!f.Valid()) {
         return errno == ENOENT ? ReadResult::Absent : ReadResult::Failed;
     }
     char buffer[4096];
     for (;;) {
-        ssize_t n = ::read(f.fd, buffer, sizeof buffer);
+        ssize_t n = ::read(f.Get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -53,36 +42,11 @@ ReadResult ReadWhole(const std::filesystem::path& file, std::string& out) {
     }
 }
 
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// Writes a temporary file beside the target and renames it over, so that a
-// crash leaves the old file or the new one, never half of one.
-bool ReplaceFile(const std::filesystem::path& file, std::string_view content) {
+// A crash leaves the old file or the new one, never half of one.
+void WriteEntry(const std::filesystem::path& file, std::string_view content) {
     std::error_code ec;
     std::filesystem::create_directories(file.parent_path(), ec);
-    std::string temp = file.string() + ".XXXXXX";
-    FileDescriptor f(::mkstemp(temp.data()));
-    if (f.fd < 0) {
-        return false;
-    }
-    const bool written = ::fchmod(f.fd, 0644) == 0 && WriteAll(f.fd, content) && ::fsync(f.fd) == 0;
-    if (!written || ::rename(temp.c_str(), file.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    ReplaceFile(file.string(), content, 0644);
 }
 
 class DesktopFileEntry final : public IAutostartEntry {
@@ -103,13 +67,13 @@ public:
                 return;
             case ReadResult::Absent:
                 if (!command.empty()) {
-                    ReplaceFile(m_file, NewDesktopEntry(*exec));
+                    WriteEntry(m_file, NewDesktopEntry(*exec));
                 }
                 return;
             case ReadResult::Read:
                 // The user's own lines (a disabled flag, a comment) stay.
                 if (DesktopExecOf(existing) != *exec) {
-                    ReplaceFile(m_file, WithDesktopExec(existing, *exec));
+                    WriteEntry(m_file, WithDesktopExec(existing, *exec));
                 }
                 return;
         }
