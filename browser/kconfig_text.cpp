@@ -2,17 +2,9 @@
 
 #include <cstddef>
 
-namespace {
+#include "ascii_text.h"
 
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
+namespace {
 
 struct Line {
     std::string_view body;  // without its end
@@ -37,17 +29,17 @@ std::vector<Line> SplitLines(std::string_view text) {
 }
 
 bool IsGroupHeader(std::string_view body) {
-    return Trim(body).starts_with('[');
+    return TrimBlanks(body).starts_with('[');
 }
 
 // The key of an entry line, or empty for comments and other lines.
 std::string_view EntryKey(std::string_view body) {
-    std::string_view trimmed = Trim(body);
+    std::string_view trimmed = TrimBlanks(body);
     if (trimmed.empty() || trimmed.front() == '#') {
         return {};
     }
     std::size_t eq = trimmed.find('=');
-    return eq == std::string_view::npos ? std::string_view() : Trim(trimmed.substr(0, eq));
+    return eq == std::string_view::npos ? std::string_view() : TrimBlanks(trimmed.substr(0, eq));
 }
 
 std::string EntryLine(const KConfigEntry& entry) {
@@ -96,7 +88,7 @@ std::string SetKConfigEntries(std::string_view text, std::string_view group,
     for (std::size_t i = 0; i < lines.size(); ++i) {
         std::string_view body = lines[i].body;
         if (IsGroupHeader(body)) {
-            inGroup = Trim(body) == header;
+            inGroup = TrimBlanks(body) == header;
             if (inGroup) {
                 groupSeen = true;
                 insertAfter = i + 1;
@@ -106,7 +98,7 @@ std::string SetKConfigEntries(std::string_view text, std::string_view group,
         if (!inGroup) {
             continue;
         }
-        if (!Trim(body).empty()) {
+        if (!TrimBlanks(body).empty()) {
             insertAfter = i + 1;
         }
         std::string_view key = EntryKey(body);

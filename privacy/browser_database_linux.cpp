@@ -10,6 +10,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using sqlite::Connection;
+using sqlite::Prepare;
 using sqlite::Statement;
 
 // Rows read per query; the select is not kept open while rows are deleted.
@@ -38,15 +39,6 @@ Connection OpenExisting(const fs::path& file, const DatabaseAccess& access) {
     Exec(db.get(), "PRAGMA cache_spill = OFF");
     Exec(db.get(), "PRAGMA cache_size = -65536");
     return db;
-}
-
-Statement Prepare(sqlite3* db, const char* sql) {
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(stmt);
-        return nullptr;
-    }
-    return Statement(stmt);
 }
 
 bool Exec(sqlite3* db, const char* sql) {

@@ -1,5 +1,6 @@
-// ASCII case folding, as the registry compares key and value names and as
-// HTTP compares header names and tokens.
+// ASCII text helpers: case folding, as the registry compares key and value
+// names and as HTTP compares header names and tokens, and the blank trimming
+// of the line-based configuration files we edit.
 #pragma once
 
 #include <string_view>
@@ -18,4 +19,15 @@ constexpr bool EqualNoCase(std::string_view a, std::string_view b) {
         }
     }
     return true;
+}
+
+// Without the blanks (spaces and tabs) at either end.
+constexpr std::string_view TrimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
+        s.remove_suffix(1);
+    }
+    return s;
 }

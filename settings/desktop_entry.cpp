@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "ascii_text.h"
+
 namespace {
 
 constexpr std::string_view kGroup = "[Desktop Entry]";
@@ -29,16 +31,6 @@ std::vector<Line> SplitLines(std::string_view file) {
         start = end;
     }
     return lines;
-}
-
-std::string_view TrimBlanks(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
-        s.remove_suffix(1);
-    }
-    return s;
 }
 
 bool IsGroupHeader(std::string_view line) {

@@ -12,6 +12,7 @@
 namespace {
 
 using sqlite::Connection;
+using sqlite::Prepare;
 using sqlite::Statement;
 
 // Key rows exist so that, as in the registry, a key can exist without values
@@ -28,15 +29,6 @@ constexpr const char* kSchema =
     " type INTEGER NOT NULL,"
     " data BLOB NOT NULL,"
     " PRIMARY KEY(root, path, name));";
-
-Statement Prepare(sqlite3* db, const char* sql) {
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(stmt);
-        return nullptr;
-    }
-    return Statement(stmt);
-}
 
 void BindText(sqlite3_stmt* stmt, int index, std::string_view text) {
     sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
