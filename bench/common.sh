@@ -1,6 +1,24 @@
-# Shared by the benchmark scripts: temporary folder, processes stopped by
-# pid at exit, free loopback ports, and the engine runner.
-# Needs: RUNNER (the engine_runner binary), say and die.
+# Shared by the timed benchmark scripts, sourced first: build folder, run
+# count and length, messages, temporary folder, processes stopped by pid at
+# exit, free loopback ports, and the engine runner.
+# Needs: ROOT (the top of the tree); RUNNER (the engine_runner binary) before
+# start_runner is called.
+# Reads: BENCH_BUILD_DIR (default: build/ at the top of the tree),
+# BENCH_QUICK=1 (1 run of 2 s per figure), else BENCH_RUNS (3) runs of
+# BENCH_SECONDS (5) seconds.
+
+BUILD=${BENCH_BUILD_DIR:-$ROOT/build}
+if [ "${BENCH_QUICK:-0}" = 1 ]; then
+  RUNS=1 SECONDS_PER_RUN=2
+else
+  RUNS=${BENCH_RUNS:-3} SECONDS_PER_RUN=${BENCH_SECONDS:-5}
+fi
+PATH=$PATH:/usr/sbin:/sbin
+# curl honours these even with -x (NO_PROXY would even bypass it).
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
+
+say() { printf '%s\n' "$*" >&2; }
+die() { say "${0##*/}: $*"; exit 1; }
 
 # --- processes and clean-up ----------------------------------------------------
 TMP=$(mktemp -d /tmp/quillon-bench-XXXXXX)

@@ -10,18 +10,10 @@
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-BUILD=${BENCH_BUILD_DIR:-$ROOT/build}
-if [ "${BENCH_QUICK:-0}" = 1 ]; then
-  RUNS=1 SECONDS_PER_RUN=2
-else
-  RUNS=${BENCH_RUNS:-3} SECONDS_PER_RUN=${BENCH_SECONDS:-5}
-fi
-CONNECTIONS=10
-PATH=$PATH:/usr/sbin:/sbin
-unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
+# shellcheck source=bench/common.sh
+source "$ROOT/bench/common.sh"
 
-say() { printf '%s\n' "$*" >&2; }
-die() { say "filter_bench.sh: $*"; exit 1; }
+CONNECTIONS=10
 
 for tool in nginx privoxy wrk curl cmake timeout; do
   command -v "$tool" >/dev/null || die "$tool is missing; run scripts/setup.sh"
@@ -30,9 +22,6 @@ done
   cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$BUILD" --target engine_runner >/dev/null || die "build failed"
 RUNNER=$BUILD/bench/engine_runner
-
-# shellcheck source=bench/common.sh
-source "$ROOT/bench/common.sh"
 
 for var in ORIGIN PRIV; do
   pick_port "$var"

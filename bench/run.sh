@@ -11,23 +11,13 @@
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-BUILD=${BENCH_BUILD_DIR:-$ROOT/build}
-if [ "${BENCH_QUICK:-0}" = 1 ]; then
-  RUNS=1 SECONDS_PER_RUN=2
-else
-  RUNS=${BENCH_RUNS:-3} SECONDS_PER_RUN=${BENCH_SECONDS:-5}
-fi
+# shellcheck source=bench/common.sh
+source "$ROOT/bench/common.sh"
+
 HOLD=${BENCH_HOLD:-500}
 WRK_THREADS=2
 BULK_BYTES=$((100 * 1024 * 1024))
 STREAM_MODULE=/usr/lib/nginx/modules/ngx_stream_module.so
-PATH=$PATH:/usr/sbin:/sbin
-
-# curl honours these even with -x (NO_PROXY would even bypass it).
-unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
-
-say() { printf '%s\n' "$*" >&2; }
-die() { say "run.sh: $*"; exit 1; }
 
 for tool in nginx tinyproxy privoxy wrk curl cmake ninja timeout; do
   command -v "$tool" >/dev/null || die "$tool is missing; run scripts/setup.sh"
@@ -60,9 +50,7 @@ HOLDER=$BUILD/bench/hold_connections
 ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
 [ "$(ulimit -n)" -ge $((4 * HOLD + 200)) ] || die "open file limit $(ulimit -n) is too low for $HOLD connections"
 
-# --- processes, clean-up, ports ----------------------------------------------
-# shellcheck source=bench/common.sh
-source "$ROOT/bench/common.sh"
+# --- ports ---------------------------------------------------------------------
 
 # --- origin files and configurations ----------------------------------------
 for var in ORIGIN TINY PRIV STREAM_TINY STREAM_ORIGIN; do
