@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "browser_trace_store_linux.h"
+#include "cache_entry_files_linux.h"
 #include "cleaning_worker.h"
 #include "soak.h"
 
@@ -100,56 +101,6 @@ std::string Series(long long from, long long count) {
 
 void WriteFile(const fs::path& file, const std::string& bytes) {
     std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-// Cache entries in each browser's own format: the key the cleaner reads
-// is the URL.
-void WriteFirefoxCacheEntry(const fs::path& folder, long long id) {
-    const std::string data = "<html>cached</html>";
-    const std::string key = "a,:https://cached.example/" + std::to_string(id);
-    std::string file = data;
-    auto be32 = [&file](std::uint32_t v) {
-        for (int shift = 24; shift >= 0; shift -= 8) {
-            file.push_back(static_cast<char>((v >> shift) & 0xFF));
-        }
-    };
-    be32(0);               // metadata hash
-    file.append(2, '\0');  // one chunk hash
-    be32(3);               // version
-    for (int i = 0; i < 5; ++i) {
-        be32(0);  // fetch count ... expiration
-    }
-    be32(static_cast<std::uint32_t>(key.size()));
-    be32(0);  // flags
-    file += key;
-    file.push_back('\0');
-    be32(static_cast<std::uint32_t>(data.size()));
-    char name[48];
-    std::snprintf(name, sizeof name, "%040llX", id);
-    WriteFile(folder / name, file);
-}
-
-void WriteChromiumCacheEntry(const fs::path& folder, long long id) {
-    const std::string key =
-        "1/0/_dk_https://cached.example https://cached.example https://cached.example/" +
-        std::to_string(id);
-    std::string file;
-    auto le32 = [&file](std::uint32_t v) {
-        for (int shift = 0; shift <= 24; shift += 8) {
-            file.push_back(static_cast<char>((v >> shift) & 0xFF));
-        }
-    };
-    le32(0xa7725c30);  // magic
-    le32(0xfcfb6d1b);
-    le32(5);  // version
-    le32(static_cast<std::uint32_t>(key.size()));
-    le32(0);
-    le32(0);
-    file += key + "body";
-    char name[32];
-    std::snprintf(name, sizeof name, "%016llx", id);
-    WriteFile(folder / (std::string(name) + "_0"), file);
-    WriteFile(folder / (std::string(name) + "_1"), "stream1");
 }
 
 long CountFiles(const fs::path& folder) {
@@ -285,8 +236,13 @@ public:
             }
         }
         for (long long i = 0; i < cacheEntries; ++i) {
-            WriteFirefoxCacheEntry(m_firefoxCache, m_nextCache);
-            WriteChromiumCacheEntry(m_chromiumCache, m_nextCache);
+            const std::string url = "https://cached.example/" + std::to_string(m_nextCache);
+            char firefoxName[48];
+            std::snprintf(firefoxName, sizeof firefoxName, "%040llX", m_nextCache);
+            char chromiumName[32];
+            std::snprintf(chromiumName, sizeof chromiumName, "%016llx", m_nextCache);
+            privacytest::WriteFirefoxCacheEntry(m_firefoxCache, firefoxName, url);
+            privacytest::WriteChromiumCacheEntry(m_chromiumCache, chromiumName, url);
             ++m_nextCache;
         }
         return {};

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "browser_profiles_linux.h"
+#include "cache_entry_files_linux.h"
 
 namespace privacytest {
 
@@ -59,12 +60,6 @@ long long AddFirefoxVisit(const fs::path& profile, const std::string& url, bool 
 void BookmarkFirefoxPlace(const fs::path& profile, long long placeId);
 void AddChromiumCookie(const fs::path& cookies, const std::string& host, const std::string& name);
 long long AddChromiumVisit(const fs::path& profile, const std::string& url, bool typed);
-
-// Cache entry files in each browser's format.
-void WriteFirefoxCacheEntry(const fs::path& folder, const std::string& hexName,
-                            const std::string& url);
-void WriteChromiumCacheEntry(const fs::path& folder, const std::string& hexName,
-                             const std::string& url);
 
 // A child process that holds a POSIX write lock on `file` (as a running
 // Firefox holds .parentlock) until destroyed.
