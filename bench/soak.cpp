@@ -198,6 +198,14 @@ bool CheckLevels(const char* mode, const Levels& start, const Levels& warm, cons
     return ok;
 }
 
+int Verdict(const char* mode, const Levels& start, const Levels& warm, const Levels& end,
+            const Options& options, Failures& failures) {
+    CheckLevels(mode, start, warm, end, options, failures);
+    failures.Print(mode);
+    std::printf("%s: %s\n", mode, failures.Count() == 0 ? "PASS" : "FAIL");
+    return failures.Count() == 0 ? 0 : 1;
+}
+
 std::uint64_t Random::Next() {
     // xorshift64*
     m_state ^= m_state >> 12;

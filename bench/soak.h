@@ -69,6 +69,10 @@ bool WaitForEngineJobs(int jobs, int timeoutMs = 30000);
 // failures recorded.
 bool CheckLevels(const char* mode, const Levels& start, const Levels& warm, const Levels& end,
                  const Options& options, Failures& failures);
+// A mode's end: checks the levels, prints the failures and PASS or FAIL, and
+// gives the exit status.
+int Verdict(const char* mode, const Levels& start, const Levels& warm, const Levels& end,
+            const Options& options, Failures& failures);
 
 // A small deterministic generator, so that a run can be repeated by its seed.
 class Random {

@@ -396,10 +396,7 @@ int RunCleaning(const Options& options) {
     if (partly + whole == 0) {
         failures.Add("no restart removed anything: the cleaner never ran");
     }
-    CheckLevels(mode, start, warm, end, options, failures);
-    failures.Print(mode);
-    std::printf("%s: %s\n", mode, failures.Count() == 0 ? "PASS" : "FAIL");
-    return failures.Count() == 0 ? 0 : 1;
+    return Verdict(mode, start, warm, end, options, failures);
 }
 
 }  // namespace soak

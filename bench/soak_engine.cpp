@@ -284,10 +284,7 @@ int RunConnections(const Options& options) {
     if (stats.checked.load() == 0 || stats.cutsSeen.load() == 0) {
         failures.Add("nothing was checked: no complete response or no early close came through");
     }
-    CheckLevels(mode, start, warm, end, options, failures);
-    failures.Print(mode);
-    std::printf("%s: %s\n", mode, failures.Count() == 0 ? "PASS" : "FAIL");
-    return failures.Count() == 0 ? 0 : 1;
+    return Verdict(mode, start, warm, end, options, failures);
 }
 
 // ---- proxy switching ---------------------------------------------------------------------
@@ -518,10 +515,7 @@ int RunSwitching(const Options& options) {
     if (stats.checked.load() == 0 || stats.heldOver.load() == 0) {
         failures.Add("nothing was checked: no response, or none on a held connection");
     }
-    CheckLevels(mode, start, warm, end, options, failures);
-    failures.Print(mode);
-    std::printf("%s: %s\n", mode, failures.Count() == 0 ? "PASS" : "FAIL");
-    return failures.Count() == 0 ? 0 : 1;
+    return Verdict(mode, start, warm, end, options, failures);
 }
 
 }  // namespace soak
