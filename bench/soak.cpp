@@ -147,23 +147,23 @@ bool WaitForEngineJobs(int jobs, int timeoutMs) {
     }
 }
 
-bool CheckLevels(const char* mode, const Levels& start, const Levels& warm, const Levels& endIn,
+namespace {
+
+// The start/after-warm-up/end checks every mode makes, failures recorded.
+void CheckLevels(const char* mode, const Levels& start, const Levels& warm, const Levels& endIn,
                  const Options& options, Failures& failures) {
     Levels end = endIn;
     std::printf("%s: levels at the start: %s\n", mode, Describe(start).c_str());
     std::printf("%s: after the warm-up:   %s\n", mode, Describe(warm).c_str());
     std::printf("%s: at the end:          %s\n", mode, Describe(end).c_str());
-    bool ok = true;
     if (end.descriptors != start.descriptors) {
         failures.Add("descriptors: " + std::to_string(end.descriptors) + " at the end, " +
                      std::to_string(start.descriptors) + " at the start");
-        ok = false;
     }
     if (end.Unparked() != start.Unparked()) {
         failures.Add(
             "threads other than the pool's parked ones: " + std::to_string(end.Unparked()) +
             " at the end, " + std::to_string(start.Unparked()) + " at the start");
-        ok = false;
     }
     if (options.drainPool) {
         // Parked threads end after the pool's idle life (30 s).
@@ -178,7 +178,6 @@ bool CheckLevels(const char* mode, const Levels& start, const Levels& warm, cons
         if (end.threads != start.Unparked()) {
             failures.Add("threads after the pool drained: " + std::to_string(end.threads) + ", " +
                          std::to_string(start.Unparked()) + " unparked at the start");
-            ok = false;
         }
     }
     const double grownMiB = static_cast<double>(end.rssKiB - warm.rssKiB) / 1024.0;
@@ -190,20 +189,21 @@ bool CheckLevels(const char* mode, const Levels& start, const Levels& warm, cons
                       "RSS grew by %.1f MiB after the warm-up (tolerance %.1f MiB)", grownMiB,
                       options.rssToleranceMiB);
         failures.Add(text);
-        ok = false;
     } else {
         std::printf("%s: RSS %+.1f MiB against the warm-up (tolerance %.1f MiB)\n", mode, grownMiB,
                     options.rssToleranceMiB);
     }
-    return ok;
 }
+
+}  // namespace
 
 int Verdict(const char* mode, const Levels& start, const Levels& warm, const Levels& end,
             const Options& options, Failures& failures) {
     CheckLevels(mode, start, warm, end, options, failures);
     failures.Print(mode);
-    std::printf("%s: %s\n", mode, failures.Count() == 0 ? "PASS" : "FAIL");
-    return failures.Count() == 0 ? 0 : 1;
+    const bool passed = failures.Count() == 0;
+    std::printf("%s: %s\n", mode, passed ? "PASS" : "FAIL");
+    return passed ? 0 : 1;
 }
 
 std::uint64_t Random::Next() {

@@ -65,12 +65,8 @@ void StartWatchdog();
 
 // Waits (bounded) until the engine's pool runs no more than `jobs` jobs.
 bool WaitForEngineJobs(int jobs, int timeoutMs = 30000);
-// The start/after-warm-up/end checks every mode makes; false with the
-// failures recorded.
-bool CheckLevels(const char* mode, const Levels& start, const Levels& warm, const Levels& end,
-                 const Options& options, Failures& failures);
-// A mode's end: checks the levels, prints the failures and PASS or FAIL, and
-// gives the exit status.
+// A mode's end: checks descriptors, threads and RSS against the start and the
+// warm-up, prints the failures and PASS or FAIL, and gives the exit status.
 int Verdict(const char* mode, const Levels& start, const Levels& warm, const Levels& end,
             const Options& options, Failures& failures);
 
