@@ -34,7 +34,8 @@ bool CSettingsPage::OnInitDialog(ISettingsPageView& view) {
         bool fetched;
         {
             BusyScope busy(view);
-            fetched = m_listFile.FetchProxyList(view);
+            ListedOnce list = List(view);
+            fetched = m_listFile.FetchProxyList(list);
         }
         if (!fetched) {
             return true;  // tried again at the next start
@@ -42,8 +43,11 @@ bool CSettingsPage::OnInitDialog(ISettingsPageView& view) {
         m_host.StartProxyGenerator();
         m_settings.RunFirst.Set(1);
     }
-    m_enable = static_cast<int>(SwitchValue(m_settings.UseProxy.Get() == 1));
-    if (!m_listFile.LoadProxyList(view)) {
+    // What runs, not UseProxy: a stored proxy switches on at start whatever
+    // UseProxy says.
+    m_enable = m_host.AnonymousBrowsingOn() ? 1 : 0;
+    ListedOnce list = List(view);
+    if (!m_listFile.LoadProxyList(list)) {
         return true;
     }
     const std::string proxy = m_settings.ProxyName.Get();
@@ -82,7 +86,8 @@ void CSettingsPage::OnAddNewProxy(ISettingsPageView& view) {
 void CSettingsPage::OnUpdateProxyList(ISettingsPageView& view) {
     {
         BusyScope busy(view);
-        if (!m_listFile.FetchProxyList(view)) {
+        ListedOnce list = List(view);
+        if (!m_listFile.FetchProxyList(list)) {
             return;
         }
     }
@@ -100,6 +105,11 @@ void CSettingsPage::OnSaveSettings(ISettingsPageView& view) {
 
 void CSettingsPage::OnHelp(ISettingsPageView& view) {
     view.OpenFile("index.htm");
+}
+
+void CSettingsPage::ShowSwitchState(ISettingsPageView& view, bool on) {
+    m_enable = on ? 1 : 0;
+    view.SetEnableCheck(on);
 }
 
 int CAddProxyDialog::OnOK(const std::string& proxyText) {

@@ -4,6 +4,7 @@
 // clicks.
 #pragma once
 
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -51,6 +52,8 @@ class ISettingsPageHost {
 public:
     virtual ~ISettingsPageHost() = default;
     virtual void SetCachedUseProxy(int value) = 0;
+    // Whether anonymous browsing runs now: what the enable box shows.
+    virtual bool AnonymousBrowsingOn() const = 0;
     virtual void OnToggleProxy() = 0;
     virtual void ApplyProxySelection(const std::string& proxyText) = 0;
     virtual void StartProxyGenerator() = 0;
@@ -71,10 +74,31 @@ public:
     void OnUpdateProxyList(ISettingsPageView& view);
     void OnSaveSettings(ISettingsPageView& view);
     void OnHelp(ISettingsPageView& view);
+    // Anonymous browsing was switched on or off (or an attempt failed): the
+    // box shows what runs.
+    void ShowSwitchState(ISettingsPageView& view, bool on);
 
     int EnableFlag() const { return m_enable; }
 
 private:
+    // The selection list as the list file's operations fill it: an endpoint
+    // that is listed already is not listed again.
+    class ListedOnce final : public ISelectionList {
+    public:
+        ListedOnce(std::set<std::string>& listed, ISelectionList& list)
+            : m_listed(listed), m_list(list) {}
+        void AddItem(const std::string& text) override {
+            if (m_listed.insert(text).second) {
+                m_list.AddItem(text);
+            }
+        }
+
+    private:
+        std::set<std::string>& m_listed;
+        ISelectionList& m_list;
+    };
+    ListedOnce List(ISelectionList& view) { return ListedOnce(m_listed, view); }
+
     SettingsCatalogue& m_settings;
     IRegistryStore& m_store;
     ProxyListFile m_listFile;
@@ -83,6 +107,7 @@ private:
     IProxyProbe& m_probe;
     ISettingsPageHost& m_host;
     int m_enable = 0;
+    std::set<std::string> m_listed;  // every text in the selection list
 };
 
 // The Add Proxy dialog's OK: keeps a non-empty text in TMPProxy, warns about

@@ -39,10 +39,12 @@ public:
 class Host final : public ISettingsPageHost {
 public:
     void SetCachedUseProxy(int value) override { log.push_back("cached " + std::to_string(value)); }
+    bool AnonymousBrowsingOn() const override { return on; }
     void OnToggleProxy() override { log.push_back("toggle"); }
     void ApplyProxySelection(const std::string& text) override { log.push_back("apply " + text); }
     void StartProxyGenerator() override { log.push_back("generator"); }
     Items log;
+    bool on = false;
 };
 
 class Probe final : public IProxyProbe {
@@ -80,14 +82,17 @@ protected:
     PageView m_view;
 };
 
-TEST_F(SettingsPageTest, FirstRunFetchesOnceAndListsEveryEntryTwice) {
+// The fetch and the load that follows it bring the same entries: each is
+// listed once.
+TEST_F(SettingsPageTest, FirstRunFetchesOnceAndListsEveryEntryOnce) {
     m_settings.UseProxy.Set(1);
     m_settings.ProxyName.Set("b:2");
+    m_host.on = true;
     CSettingsPage page = Page(m_folder.AppPath());
     EXPECT_TRUE(page.OnInitDialog(m_view));
     ASSERT_EQ(m_browser.Calls().size(), 1u);
     EXPECT_EQ(m_browser.Calls()[0].operation, "Disable");
-    EXPECT_EQ(m_view.items, (Items{"a:1", "b:2", "a:1", "b:2"}));
+    EXPECT_EQ(m_view.items, (Items{"a:1", "b:2"}));
     EXPECT_EQ(m_host.log, (Items{"generator"}));
     EXPECT_EQ(m_settings.RunFirst.Get(), 1u);
     EXPECT_EQ(m_folder.Read("proxylist.txt"), "a:1\r\r\nb:2\r\r\n");
@@ -95,11 +100,15 @@ TEST_F(SettingsPageTest, FirstRunFetchesOnceAndListsEveryEntryTwice) {
     EXPECT_EQ(m_view.edit, "b:2");
     EXPECT_EQ(page.EnableFlag(), 1);
 
-    // A later start only loads the file.
+    // A later start only loads the file. The box shows what runs, not
+    // what UseProxy says.
+    m_host.on = false;
     PageView later;
     CSettingsPage again = Page(m_folder.AppPath());
     again.OnInitDialog(later);
     EXPECT_EQ(later.items, (Items{"a:1", "b:2"}));
+    EXPECT_FALSE(later.checked);
+    EXPECT_EQ(again.EnableFlag(), 0);
     EXPECT_EQ(m_browser.Calls().size(), 1u);
     EXPECT_EQ(m_vendor.RequestsFor("/licensing/ProxyGenerator/proxylist.txt"), 1);
 }
@@ -115,14 +124,16 @@ TEST_F(SettingsPageTest, ListFileErrorOnFirstRunLeavesItForTheNextStart) {
     EXPECT_EQ(m_view.edit, "");
 }
 
-TEST_F(SettingsPageTest, EachUpdateAppendsTheListAndStartsTheGenerator) {
+TEST_F(SettingsPageTest, EachUpdateAddsWhatIsNewAndStartsTheGenerator) {
     m_settings.RunFirst.Set(1);
-    m_folder.Write("proxylist.txt", "old:1\r\r\n");
+    // Duplicates in the file too, the empty entry among them.
+    m_folder.Write("proxylist.txt", "old:1\r\r\na:1\r\r\n\r\r\nold:1\r\r\n\r\r\n");
     CSettingsPage page = Page(m_folder.AppPath());
     page.OnInitDialog(m_view);
+    EXPECT_EQ(m_view.items, (Items{"old:1", "a:1", ""}));
     page.OnUpdateProxyList(m_view);
     page.OnUpdateProxyList(m_view);
-    EXPECT_EQ(m_view.items, (Items{"old:1", "a:1", "b:2", "a:1", "b:2"}));
+    EXPECT_EQ(m_view.items, (Items{"old:1", "a:1", "", "b:2"}));
     EXPECT_EQ(m_host.log, (Items{"generator", "generator"}));
     EXPECT_EQ(Texts(), (Items{": Proxy List Updated", ": Proxy List Updated"}));
     EXPECT_EQ(m_view.busyCalls, 2);

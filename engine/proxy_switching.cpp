@@ -67,8 +67,6 @@ bool ProxySwitching::ApplyStartupProxy() {
 }
 
 void ProxySwitching::OnToggleProxy() {
-    // Flipped before the checks: after a failed attempt to turn on, the next
-    // use of the command turns off.
     m_toggle = m_toggle == 0 ? 1 : 0;
     if (m_toggle == 0) {
         m_cachedUseProxy = 0;
@@ -76,18 +74,24 @@ void ProxySwitching::OnToggleProxy() {
         m_host.RefreshControls();
         return;
     }
+    // An attempt that fails changes nothing, the flag included: the command
+    // still reads off, and its next use tries again.
     const std::string proxy = m_settings.ProxyName.Get();
     if (proxy.empty()) {
+        m_toggle = 0;
         m_host.ShowMessage(kNoProxy, "");
+        m_host.RefreshControls();
         return;
     }
     const ProxyEndpoint endpoint = ParseProxyEndpoint(proxy);
     if (CheckProxyReachable(endpoint.host, endpoint.port) == 0) {
+        m_toggle = 0;
         m_host.ShowMessage(kChooseAnother, "ERROR");
+        m_host.RefreshControls();
         return;
     }
-    SwitchOn(endpoint);
-    m_cachedUseProxy = m_toggle;
+    m_toggle = SwitchOn(endpoint) ? 1 : 0;
+    m_cachedUseProxy = 1;
     m_settings.UseProxy.Set(1);
     m_settings.ProxyName.Set(proxy);
     m_host.RefreshControls();
@@ -102,15 +106,18 @@ void ProxySwitching::ApplyProxySelection(const std::string& proxyText) {
             if (CheckProxyReachable(endpoint.host, endpoint.port) == 0) {
                 m_host.ShowMessage(kChooseAnother, "ERROR");
             } else {
-                SwitchOn(endpoint);
+                const bool started = SwitchOn(endpoint);
                 m_settings.UseProxy.Set(1);
                 m_settings.ProxyName.Set(proxyText);
-                m_toggle = 1;
+                m_toggle = started ? 1 : 0;
             }
         }
     } else {
         SwitchOff();
+        m_toggle = 0;
     }
+    // The check marks follow the outcome, whatever the box said.
+    m_host.RefreshControls();
     m_host.RestartCleaningWorker();
     m_host.ShowTrayIconIfHidden();
     m_host.HideMainWindow();

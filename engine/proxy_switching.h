@@ -45,7 +45,8 @@ public:
     // reachability check and whatever UseProxy says. The toggle flag starts
     // as 1 when the local proxy was started, 0 otherwise.
     bool ApplyStartupProxy();
-    // The "Enable Quillon" command.
+    // The "Enable Quillon" command: off when it is on, otherwise an attempt
+    // to switch on.
     void OnToggleProxy();
     // The Settings page's save, with the proxy chosen there.
     void ApplyProxySelection(const std::string& proxyText);
@@ -53,8 +54,13 @@ public:
     // user why not.
     int CheckProxyReachable(const std::string& host, int port);
 
-    // The tray command's state, and the main window's copy of UseProxy.
+    // The tray command's state. It follows what happened, so it tells whether
+    // anonymous browsing runs: 1 only after the local proxy was started, 0
+    // after switching off and after an attempt that failed. The check marks
+    // show it.
     int ToggleFlag() const { return m_toggle; }
+    bool IsOn() const { return m_toggle == 1; }
+    // The main window's copy of UseProxy.
     int CachedUseProxy() const { return m_cachedUseProxy; }
     void SetCachedUseProxy(int value) { m_cachedUseProxy = value; }
 

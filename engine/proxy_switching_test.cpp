@@ -3,7 +3,6 @@
 // recorded.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -81,8 +80,8 @@ TEST_F(ProxySwitchingTest, StartupWithAStoredProxySwitchesOnWhateverUseProxySays
     EXPECT_EQ(m_browser.Calls()[0].proxyServer, Local());
     ASSERT_TRUE(Running());
     EXPECT_NE(FetchThroughEngine().find("upstream page"), std::string::npos);
-    EXPECT_EQ(m_switching.CachedUseProxy(), 0);  // no check mark
-    EXPECT_EQ(m_switching.ToggleFlag(), 1);      // the first command turns it off
+    EXPECT_EQ(m_switching.CachedUseProxy(), 0);
+    EXPECT_TRUE(m_switching.IsOn());  // checked, so the first command turns it off
     EXPECT_EQ(m_host.log, (std::vector<std::string>{"copies", "controls"}));
     EXPECT_EQ(m_settings.UseProxy.Get(), 0u);
 }
@@ -94,17 +93,18 @@ TEST_F(ProxySwitchingTest, StartupWithoutAProxyLeavesEverything) {
     EXPECT_EQ(m_switching.ToggleFlag(), 0);
 }
 
-TEST_F(ProxySwitchingTest, ToggleWithoutAProxyComplainsThenTurnsOff) {
-    m_switching.OnToggleProxy();
-    EXPECT_EQ(m_host.log, (std::vector<std::string>{"message No proxy selected / "}));
+// A failed attempt leaves the command off, so each use tries again instead
+// of first "turning off" what never ran.
+TEST_F(ProxySwitchingTest, ToggleWithoutAProxyComplainsEachTimeAndStaysOff) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        m_host.log.clear();
+        m_switching.OnToggleProxy();
+        EXPECT_EQ(m_host.log,
+                  (std::vector<std::string>{"message No proxy selected / ", "controls"}));
+        EXPECT_EQ(m_switching.ToggleFlag(), 0);
+        EXPECT_FALSE(m_switching.IsOn());
+    }
     EXPECT_TRUE(m_browser.Calls().empty());
-    EXPECT_EQ(m_switching.ToggleFlag(), 1);
-
-    m_switching.OnToggleProxy();
-    ASSERT_EQ(m_browser.Calls().size(), 1u);
-    EXPECT_EQ(m_browser.Calls()[0].operation, "Disable");
-    EXPECT_EQ(m_switching.ToggleFlag(), 0);
-    EXPECT_EQ(m_switching.CachedUseProxy(), 0);
     EXPECT_EQ(m_settings.UseProxy.Get(), 0u);
 }
 
@@ -113,10 +113,12 @@ TEST_F(ProxySwitchingTest, ToggleOnAnUnreachableProxyTellsWhyAndChangesNothing) 
     m_switching.OnToggleProxy();
     EXPECT_EQ(m_host.log,
               (std::vector<std::string>{"message Unable to connect to proxy server / Error",
-                                        "message Please choose another Proxy! / ERROR"}));
+                                        "message Please choose another Proxy! / ERROR",
+                                        "controls"}));
     EXPECT_TRUE(m_browser.Calls().empty());
     EXPECT_EQ(m_engine.IsRunning(), 0);
     EXPECT_EQ(m_settings.UseProxy.Get(), 0u);
+    EXPECT_FALSE(m_switching.IsOn());
 }
 
 TEST_F(ProxySwitchingTest, ToggleOnAReachableProxyRelaysThroughItAndStoresTheChoice) {
@@ -130,9 +132,11 @@ TEST_F(ProxySwitchingTest, ToggleOnAReachableProxyRelaysThroughItAndStoresTheCho
     EXPECT_EQ(m_settings.UseProxy.Get(), 1u);
     EXPECT_EQ(m_settings.ProxyName.Get(), proxy);
     EXPECT_EQ(m_switching.CachedUseProxy(), 1);
+    EXPECT_TRUE(m_switching.IsOn());
     EXPECT_EQ(m_host.log, (std::vector<std::string>{"controls"}));
 
     m_switching.OnToggleProxy();  // and off again
+    EXPECT_FALSE(m_switching.IsOn());
     EXPECT_EQ(m_browser.Calls().back().operation, "Disable");
     EXPECT_EQ(m_engine.IsRunning(), 0);
     EXPECT_EQ(m_settings.UseProxy.Get(), 0u);
@@ -157,20 +161,22 @@ TEST_F(ProxySwitchingTest, SavedSelectionRestartsOnTheNewProxyOrSwitchesOff) {
     EXPECT_EQ(m_settings.ProxyName.Get(), Endpoint(other.Port()));
     EXPECT_EQ(m_settings.UseProxy.Get(), 1u);
     EXPECT_EQ(m_switching.ToggleFlag(), 1);
-    EXPECT_EQ(m_host.log, (std::vector<std::string>{"cleaning", "tray", "hide"}));
+    EXPECT_EQ(m_host.log, (std::vector<std::string>{"controls", "cleaning", "tray", "hide"}));
 
     m_host.log.clear();
     m_switching.ApplyProxySelection("");  // checked, nothing chosen
-    EXPECT_EQ(m_host.log, (std::vector<std::string>{"message No proxy selected / ", "cleaning",
-                                                    "tray", "hide"}));
+    EXPECT_EQ(m_host.log, (std::vector<std::string>{"message No proxy selected / ", "controls",
+                                                    "cleaning", "tray", "hide"}));
     EXPECT_EQ(m_engine.IsRunning(), 1);
+    EXPECT_TRUE(m_switching.IsOn());  // still relaying through the earlier choice
 
     m_switching.SetCachedUseProxy(0);  // the box is cleared
     m_switching.ApplyProxySelection(Endpoint(other.Port()));
     EXPECT_EQ(m_browser.Calls().back().operation, "Disable");
     EXPECT_EQ(m_engine.IsRunning(), 0);
     EXPECT_EQ(m_settings.UseProxy.Get(), 0u);
-    EXPECT_EQ(m_switching.ToggleFlag(), 1);  // unchanged by switching off here
+    // Off, so the tray command's next use switches on again.
+    EXPECT_FALSE(m_switching.IsOn());
 }
 
 TEST(ParseProxyEndpoint, SplitsAtTheFirstColonWithAtoiPorts) {
@@ -220,7 +226,7 @@ TEST_F(ProxySwitchingTest, EndpointTextsWithoutAHostOrAUsablePortAreRefusedWithA
         m_host.log.clear();
         m_settings.ProxyName.Set(text);
         m_switching.OnToggleProxy();
-        ASSERT_EQ(m_host.log.size(), 2u) << text;
+        ASSERT_EQ(m_host.log.size(), 3u) << text;
         if (why == emptyHost) {
             EXPECT_TRUE(m_host.log[0] == unresolved || m_host.log[0] == refused) << text;
         } else {
@@ -229,11 +235,9 @@ TEST_F(ProxySwitchingTest, EndpointTextsWithoutAHostOrAUsablePortAreRefusedWithA
         EXPECT_EQ(m_host.log[1], choose) << text;
         EXPECT_EQ(m_engine.IsRunning(), 0) << text;
         EXPECT_EQ(m_settings.UseProxy.Get(), 0u) << text;
-        m_switching.OnToggleProxy();  // the failed attempt left the command on
-        ASSERT_EQ(m_switching.ToggleFlag(), 0) << text;
+        ASSERT_EQ(m_switching.ToggleFlag(), 0) << text;  // the next use tries again
     }
-    EXPECT_TRUE(std::all_of(m_browser.Calls().begin(), m_browser.Calls().end(),
-                            [](const auto& call) { return call.operation == "Disable"; }));
+    EXPECT_TRUE(m_browser.Calls().empty());
 
     // 2^32 + the port reaches the port itself.
     m_settings.ProxyName.Set("127.0.0.1:" + std::to_string(4294967296LL + m_upstream.Port()));

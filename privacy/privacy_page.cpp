@@ -23,6 +23,10 @@ void CPrivacyPage::ReadSettings() {
     m_history = m_settings.deleteHistory.Get() != 0;
     m_enableJS = m_settings.enableJS.Get() != 0;
     m_enableActiveX = m_settings.enableActiveX.Get() != 0;
+    ReadCount();
+}
+
+void CPrivacyPage::ReadCount() {
     // Read afresh each time: nothing in the program keeps it.
     RegistryDword count("Software\\Quillon\\NrOfBlockPopups", 0, false, RegistryRoot::LocalMachine,
                         m_settings.store);
@@ -68,4 +72,9 @@ void CPrivacyPage::OnSaveSettings(IPrivacyPageView& view) {
 
 void CPrivacyPage::OnHelp(IPrivacyPageView& view) {
     view.OpenFile(kHelpFile);
+}
+
+void CPrivacyPage::ShowCount(IPrivacyPageView& view) {
+    ReadCount();
+    view.SetText(kPrivacyPopupCount, m_countText);
 }

@@ -69,11 +69,14 @@ public:
     void OnSaveSettings(IPrivacyPageView& view);
     // "Help".
     void OnHelp(IPrivacyPageView& view);
+    // The count as stored now, in its control.
+    void ShowCount(IPrivacyPageView& view);
 
     const std::string& CountText() const { return m_countText; }
 
 private:
     void ReadSettings();
+    void ReadCount();
 
     PrivacySettings m_settings;
     IPrivacyPageHost& m_host;

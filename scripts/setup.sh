@@ -13,6 +13,7 @@ packages=(
   chromium util-linux iproute2
   nlohmann-json3-dev sqlite3 firefox-esr bleachbit python3 bc
   qt6-base-dev xvfb
+  openbox trayer xdotool imagemagick x11-utils dbus-x11 at-spi2-core python3-dogtail python3-dbus python3-gi
   clang libclang-rt-14-dev
 )
 

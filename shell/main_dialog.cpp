@@ -61,7 +61,7 @@ bool CMainDialog::OnSysCommand(unsigned command) {
 
 void CMainDialog::OnTimer(int id) {
     if (id == kTimerHide) {
-        m_view.ShowWindow(WindowShow::Hide);
+        HideWindow();
         m_view.KillTimer(kTimerHide);
     } else if (id == kTimerStay) {
         m_view.KillTimer(kTimerStay);
@@ -73,7 +73,7 @@ void CMainDialog::OnMinimized() {
         m_view.ShowWindow(WindowShow::Minimize);
         m_firstMinimize = false;
     } else {
-        m_view.ShowWindow(WindowShow::Hide);
+        HideWindow();
     }
 }
 
@@ -99,12 +99,21 @@ void CMainDialog::OnCommand(int id) {
 
 void CMainDialog::HideToTray() {
     ShowTrayIcon();
-    m_view.ShowWindow(WindowShow::Hide);
+    HideWindow();
+}
+
+void CMainDialog::HideWindow() {
+    m_view.ShowWindow(IsTrayIconShown() != 0 ? WindowShow::Hide : WindowShow::Minimize);
 }
 
 bool CMainDialog::InitPrivacyPage(IPrivacyPageView& view) {
     FoldBlockedPopups();
     return m_privacyPage.OnInitDialog(view);
+}
+
+void CMainDialog::OnPrivacyPageShown(IPrivacyPageView& view) {
+    FoldBlockedPopups();
+    m_privacyPage.ShowCount(view);
 }
 
 void CMainDialog::ShowMessage(const std::string& text, const std::string& caption) {

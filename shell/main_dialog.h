@@ -75,8 +75,9 @@ public:
     void OnTimer(int id);
     void OnMinimized();
     void OnCommand(int id);
-    // The check mark of "Enable Quillon".
-    bool EnableChecked() const { return m_switching.CachedUseProxy() == 1; }
+    // The check marks of "Enable Quillon" (tray menu and Settings page):
+    // whether anonymous browsing runs.
+    bool EnableChecked() const { return m_switching.IsOn(); }
     // Esc, the close box, Alt+F4.
     void OnCancel() { HideToTray(); }
     // An accept (Enter where no control takes it) must not end the program
@@ -89,6 +90,9 @@ public:
     // The Privacy page's initialisation, with the pop-ups counted so far
     // stored first so that the page shows them.
     bool InitPrivacyPage(IPrivacyPageView& view);
+    // The Privacy page comes into view (its tab chosen, or the window shown
+    // on it): the count as it stands now.
+    void OnPrivacyPageShown(IPrivacyPageView& view);
     CPrivacyPage& PrivacyPage() { return m_privacyPage; }
     CProxyServer& ProxyServer() { return m_server; }
 
@@ -99,9 +103,10 @@ private:
     void RefreshControls() override;
     void RestartCleaningWorker() override;
     void ShowTrayIconIfHidden() override { ShowTrayIcon(); }
-    void HideMainWindow() override { m_view.ShowWindow(WindowShow::Hide); }
+    void HideMainWindow() override { HideWindow(); }
     // ISettingsPageHost
     void SetCachedUseProxy(int value) override { m_switching.SetCachedUseProxy(value); }
+    bool AnonymousBrowsingOn() const override { return m_switching.IsOn(); }
     void OnToggleProxy() override { m_switching.OnToggleProxy(); }
     void ApplyProxySelection(const std::string& text) override {
         m_switching.ApplyProxySelection(text);
@@ -111,6 +116,9 @@ private:
     void RestartCleaningWorker(std::uint32_t temporaryFiles, std::uint32_t cookies,
                                std::uint32_t typedAddresses, std::uint32_t history) override;
 
+    // Hidden behind the tray icon; without one (a desktop with no
+    // notification area) minimised instead, so that it is never lost.
+    void HideWindow();
     void Exit();
     void FoldBlockedPopups();
 

@@ -113,11 +113,34 @@ TEST_F(MainDialogTest, CommandsCancelAndOkKeepTheProgramInTheTray) {
     EXPECT_FALSE(window.OnSysCommand(kScClose));
     EXPECT_EQ(Calls(), (Log{"about box"}));
 
-    // The first minimise is a real one; later ones hide the window.
+    // The first minimise is a real one; later ones hide the window behind
+    // the icon, or, with the icon gone, leave it minimised.
     Calls().clear();
     window.OnMinimized();
     window.OnMinimized();
-    EXPECT_EQ(Calls(), (Log{"window minimize", "window hide"}));
+    EXPECT_EQ(Calls(), (Log{"window minimize", "window minimize"}));
+    window.OnCancel();
+    Calls().clear();
+    window.OnMinimized();
+    EXPECT_EQ(Calls(), (Log{"window hide"}));
+}
+
+// A desktop without a notification area: no icon can be shown, so nothing
+// hides the window; what would hide it minimises it instead.
+TEST_F(MainDialogTest, WithoutANotificationAreaTheWindowIsNeverHidden) {
+    m_settings.Minimize.Set(1);  // a later start
+    m_view.tray.addResult = false;
+    CMainDialog window(m_view, Services());
+    window.OnInitDialog();
+    EXPECT_EQ(window.IsTrayIconShown(), 0);
+    Calls().clear();
+    window.OnTimer(kTimerHide);
+    window.OnCancel();  // tries the icon again first
+    window.OnOK();
+    window.OnMinimized();
+    window.OnMinimized();
+    EXPECT_EQ(Calls(), (Log{"window minimize", "kill 998", "add", "window minimize", "add",
+                            "window minimize", "window minimize", "window minimize"}));
 }
 
 TEST_F(MainDialogTest, ExitSwitchesTheBrowserToDirectAndClearsPopupBlocking) {

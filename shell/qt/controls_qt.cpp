@@ -18,6 +18,23 @@ const QFont& WithDialogFont(QWidget& window) {
 
 }  // namespace
 
+CDropDownQt::CDropDownQt(QWidget* parent) : QComboBox(parent) {
+    auto* edit = new QLineEdit(this);
+    // The box itself makes the end of editing a listed text an activation;
+    // that is no pick. Our handlers run around its own: connected before
+    // and after it.
+    connect(edit, &QLineEdit::editingFinished, this, [this] { m_editEnding = true; });
+    setLineEdit(edit);
+    connect(edit, &QLineEdit::editingFinished, this, [this] { m_editEnding = false; });
+    setCompleter(nullptr);
+    setInsertPolicy(QComboBox::NoInsert);
+    connect(this, &QComboBox::activated, this, [this] {
+        if (!m_editEnding && m_onPick) {
+            m_onPick();
+        }
+    });
+}
+
 TemplateBuilder::TemplateBuilder(QWidget& window, int width, int height)
     : m_window(window), m_units(WithDialogFont(window)) {
     window.setFixedSize(m_units.Size(width, height));
@@ -74,10 +91,8 @@ QLineEdit* TemplateBuilder::Edit(int id, QRect units, bool readOnly) {
     return Place(edit, id, units);
 }
 
-QComboBox* TemplateBuilder::DropDown(int id, QRect units) {
-    auto* combo = new QComboBox(&m_window);
-    combo->setEditable(true);
-    combo->setInsertPolicy(QComboBox::NoInsert);
+CDropDownQt* TemplateBuilder::DropDown(int id, QRect units) {
+    auto* combo = new CDropDownQt(&m_window);
     Place(combo, id, units);
     // The closed box is as tall as its edit field; the template's height is
     // that of the opened list.

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QString>
 #include <QWidget>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -17,6 +18,20 @@
 
 // The id of controls that nothing refers to.
 inline constexpr int kStaticId = -1;
+
+// A drop-down list with an edit field, as the templates have it: the field
+// keeps what is typed (no completion from the list), and a pick is a choice
+// of an item with the mouse or the keys, not the end of editing a text that
+// happens to be listed.
+class CDropDownQt final : public QComboBox {
+public:
+    explicit CDropDownQt(QWidget* parent);
+    void SetOnPick(std::function<void()> onPick) { m_onPick = std::move(onPick); }
+
+private:
+    std::function<void()> m_onPick;
+    bool m_editEnding = false;
+};
 
 class TemplateBuilder {
 public:
@@ -33,7 +48,7 @@ public:
     QLineEdit* Edit(int id, QRect units, bool readOnly = false);
     // A drop-down list with an edit field; `units` holds the height of the
     // opened list.
-    QComboBox* DropDown(int id, QRect units);
+    CDropDownQt* DropDown(int id, QRect units);
 
     // Chains the focusable controls in the order they were added.
     void FinishTabOrder();

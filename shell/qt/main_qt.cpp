@@ -9,6 +9,7 @@
 #include "message_box_qt.h"
 #include "platform_trace_stores.h"
 #include "process_registry_store.h"
+#include "quit_on_signals_posix.h"
 #include "shell_app.h"
 #include "single_instance_qt.h"
 
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(ApplicationIcon());
     // Hiding the window to the tray must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
+    const QuitOnSignals quitOnSignals;
 
     CLocalSingleInstance instance;
     return RunShellApp(
@@ -46,7 +48,7 @@ int main(int argc, char** argv) {
             const std::unique_ptr<IConnectionOptions> browser = MakeSystemConnectionOptions();
             const std::unique_ptr<PlatformTraceStores> traces = CreatePlatformTraceStores(store);
             ProxyProbe probe;
-            CMessageBoxQt messages(std::cerr);
+            CMessageBoxQt messages(IsOffscreenPlatform() ? &std::cerr : nullptr);
             CMainWindowQt window(MainDialogServices{settings, store, *browser, messages, probe,
                                                     traces->Stores(), appPath});
             messages.SetOwner(&window);

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCursor>
+#include <QKeyEvent>
 #include <QFrame>
 #include <QScreen>
 #include <QShortcut>
@@ -94,7 +95,7 @@ CConfigurationSheetQt::CConfigurationSheetQt(QWidget* parent, CMainDialog& prese
 
 void CConfigurationSheetQt::Choose(int index) {
     if (index == 1 && m_privacy == nullptr) {
-        m_privacy = new CPrivacyPageQt(this, m_presenter.PrivacyPage());
+        m_privacy = new CPrivacyPageQt(this, m_presenter);
         m_privacy->move(m_pageArea.topLeft());
         m_presenter.InitPrivacyPage(*m_privacy);
     }
@@ -115,8 +116,16 @@ CMainWindowQt::CMainWindowQt(const MainDialogServices& services)
     setWindowIcon(ApplicationIcon());
     TemplateBuilder window(*this, 287, 173);
     m_tray.setToolTip(QString());
-    connect(&m_tray, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) { OnTrayActivated(reason); });
+    // Handled once the icon's own event is over: a command may remove the
+    // icon, and with it the widget that delivers the click.
+    connect(
+        &m_tray, &QSystemTrayIcon::activated, this,
+        [this](QSystemTrayIcon::ActivationReason reason) { OnTrayActivated(reason); },
+        Qt::QueuedConnection);
+    // The menu is the icon's own: a StatusNotifierItem desktop (KDE, GNOME
+    // with AppIndicator) shows it from the exported copy, and on an XEmbed
+    // tray Qt opens it at the click.
+    m_tray.setContextMenu(&m_trayMenu);
     connect(&m_trayMenu, &QMenu::aboutToShow, this, [this] {
         // The command-update pass: only "Enable Quillon" has a handler.
         if (m_enableAction != nullptr) {
@@ -159,8 +168,9 @@ void CMainWindowQt::ApplyTrayRecord(const TrayIconRecord& record) {
 }
 
 bool CMainWindowQt::AddIcon(const TrayIconRecord& record) {
-    // Without a display there is no notification area to show an icon in.
-    if (IsOffscreenPlatform()) {
+    // Without a notification area (no display, or a desktop without one) no
+    // icon can be shown, and the window must not hide behind one.
+    if (IsOffscreenPlatform() || !QSystemTrayIcon::isSystemTrayAvailable()) {
         return false;
     }
     ApplyTrayRecord(record);
@@ -193,8 +203,11 @@ std::uintptr_t CMainWindowQt::LoadMenuResource(int id) {
     const auto item = [this](int command, const char* text) {
         QAction* action = m_trayMenu.addAction(QString::fromLatin1(text));
         action->setObjectName(QString::number(command));
-        connect(action, &QAction::triggered, this,
-                [this, command] { m_presenter.OnCommand(command); });
+        // Like a command the menu posts: it runs after the menu has closed
+        // and whatever delivered the choice has returned.
+        connect(
+            action, &QAction::triggered, this, [this, command] { m_presenter.OnCommand(command); },
+            Qt::QueuedConnection);
         return action;
     };
     m_enableAction = item(kCommandEnable, "Enable Quillon");
@@ -209,8 +222,11 @@ std::uintptr_t CMainWindowQt::LoadMenuResource(int id) {
 }
 
 void CMainWindowQt::TrackTrayMenu(std::uintptr_t, int x, int y, int defaultPosition) {
-    // Left-aligned on the cursor, its bottom at the cursor.
-    m_trayMenu.exec(QPoint(x, y - m_trayMenu.sizeHint().height()));
+    // On an XEmbed tray Qt has opened it at the click already.
+    if (!m_trayMenu.isVisible()) {
+        // Left-aligned on the cursor, its bottom at the cursor.
+        m_trayMenu.exec(QPoint(x, y - m_trayMenu.sizeHint().height()));
+    }
     const QList<QAction*> actions = m_trayMenu.actions();
     if (defaultPosition >= 0 && defaultPosition < actions.size()) {
         m_trayMenu.setDefaultAction(actions[defaultPosition]);
@@ -277,7 +293,10 @@ void CMainWindowQt::KillTimer(int id) {
 }
 
 void CMainWindowQt::CreateConfigurationSheet() {
+    // The window is on screen already (the template's visible style), so
+    // what is added to it now must be shown on its own.
     m_sheet = new CConfigurationSheetQt(this, m_presenter, m_store, m_messages);
+    m_sheet->show();
     const DialogUnits units(font());
     auto* frame = new QFrame(this);
     frame->setFrameShape(QFrame::Box);
@@ -286,10 +305,13 @@ void CMainWindowQt::CreateConfigurationSheet() {
     black.setColor(QPalette::WindowText, Qt::black);
     frame->setPalette(black);
     frame->setAttribute(Qt::WA_TransparentForMouseEvents);
+    frame->show();
     auto* logo = new QLabel(this);
+    logo->setObjectName(QStringLiteral("logo"));
     logo->setPixmap(LogoBitmap());
     logo->setGeometry(units.Rect(124, 11, 133, 19));
     logo->setAttribute(Qt::WA_TransparentForMouseEvents);
+    logo->show();
 }
 
 void CMainWindowQt::RunAboutBox() {
@@ -304,9 +326,26 @@ void CMainWindowQt::EndDialog(int result) {
 }
 
 void CMainWindowQt::RefreshControls() {
-    if (m_sheet != nullptr) {
-        m_sheet->SettingsPage().SetEnableCheck(m_presenter.EnableChecked());
+    const bool on = m_presenter.EnableChecked();
+    // The exported copy of the menu follows at once, whenever a panel reads it.
+    if (m_enableAction != nullptr) {
+        m_enableAction->setChecked(on);
     }
+    if (m_sheet != nullptr) {
+        m_presenter.SettingsPage().ShowSwitchState(m_sheet->SettingsPage(), on);
+    }
+}
+
+void CMainWindowQt::keyPressEvent(QKeyEvent* event) {
+    // Enter where no button takes it is the window's OK, not a click of the
+    // page's "Save Settings".
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (enter && modifiers == Qt::NoModifier) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void CMainWindowQt::closeEvent(QCloseEvent* event) {

@@ -93,6 +93,7 @@ protected:
     void accept() override { m_presenter.OnOK(); }
     void reject() override { m_presenter.OnCancel(); }
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 

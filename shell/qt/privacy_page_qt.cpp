@@ -2,8 +2,8 @@
 
 #include "controls_qt.h"
 
-CPrivacyPageQt::CPrivacyPageQt(QWidget* parent, CPrivacyPage& presenter)
-    : QWidget(parent), m_presenter(presenter) {
+CPrivacyPageQt::CPrivacyPageQt(QWidget* parent, CMainDialog& mainDialog)
+    : QWidget(parent), m_mainDialog(mainDialog), m_presenter(mainDialog.PrivacyPage()) {
     TemplateBuilder page(*this, 281, 159);
     const auto check = [&](int id, QRect units, const char* text) {
         m_checks[id] = page.CheckBox(id, units, text);
@@ -48,4 +48,9 @@ void CPrivacyPageQt::SetText(int control, std::string_view text) {
 
 void CPrivacyPageQt::OpenFile(std::string_view file) {
     OpenHelpFile(file);
+}
+
+void CPrivacyPageQt::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    m_mainDialog.OnPrivacyPageShown(*this);
 }

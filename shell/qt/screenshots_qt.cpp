@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
     const std::unique_ptr<IConnectionOptions> browser = MakeSystemConnectionOptions();
     const std::unique_ptr<PlatformTraceStores> traces = CreatePlatformTraceStores(store);
     ProxyProbe probe;
-    CMessageBoxQt messages(std::cerr);
+    CMessageBoxQt messages(&std::cerr);
     CMainWindowQt window(MainDialogServices{settings, store, *browser, messages, probe,
                                             traces->Stores(), folder, FreeLoopbackPort()});
     window.Start();

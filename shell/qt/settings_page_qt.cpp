@@ -43,7 +43,7 @@ CSettingsPageQt::CSettingsPageQt(QWidget* parent, CSettingsPage& presenter, IReg
     // A click, not a change of state: the presenter reads the box itself.
     connect(m_enable, &QCheckBox::clicked, this, [this] { m_presenter.OnEnableClicked(*this); });
     // A choice by mouse or keys; items added by the program do not count.
-    connect(m_list, &QComboBox::activated, this, [this] { m_presenter.OnPick(*this); });
+    m_list->SetOnPick([this] { m_presenter.OnPick(*this); });
     connect(add, &QPushButton::clicked, this, [this] { m_presenter.OnAddNewProxy(*this); });
     connect(update, &QPushButton::clicked, this, [this] { m_presenter.OnUpdateProxyList(*this); });
     connect(save, &QPushButton::clicked, this, [this] { m_presenter.OnSaveSettings(*this); });

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QWidget>
 
+#include "controls_qt.h"
 #include "registry_store.h"
 #include "settings_page.h"
 
@@ -59,6 +60,6 @@ private:
     CSettingsPage& m_presenter;
     IRegistryStore& m_store;
     IMessageBox& m_messages;
-    QComboBox* m_list;
+    CDropDownQt* m_list;
     QCheckBox* m_enable;
 };

@@ -9,9 +9,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -135,6 +138,16 @@ TEST_F(ViewsTest, MainWindowAndSettingsPageFollowTheirTemplates) {
 
     QWidget& page = window.Sheet()->SettingsPage();
     EXPECT_EQ(page.size(), units.Size(281, 159));
+    // On screen, not merely not hidden: everything added to the window after
+    // it was shown is shown too.
+    EXPECT_TRUE(page.isVisible());
+    EXPECT_TRUE(tabs.isVisible());
+    EXPECT_TRUE(window.findChild<QLabel*>("logo")->isVisible());
+    for (QWidget* control : page.findChildren<QWidget*>()) {
+        if (!control->objectName().isEmpty() && control->parentWidget() == &page) {
+            EXPECT_TRUE(control->isVisible()) << control->objectName().toStdString();
+        }
+    }
     ExpectControls(page, {{"1026", "QPushButton", "Add New Proxy", Du(11, 135, 58, 14)},
                           {"1027", "QPushButton", "Update Proxy List Now", Du(74, 135, 83, 14)},
                           {"1028", "QComboBox", "", Du(125, 9, 145, 115)},
@@ -157,8 +170,9 @@ TEST_F(ViewsTest, MainWindowAndSettingsPageFollowTheirTemplates) {
     }
     EXPECT_EQ(items, (std::vector<std::string>{"Enable Quillon", "-", "Configuration",
                                                "Hide This Menu", "-", "Exit Quillon"}));
+    // A stored proxy runs from the start, whatever UseProxy says: checked.
     emit menu.aboutToShow();
-    EXPECT_FALSE(menu.actions()[0]->isChecked());
+    EXPECT_TRUE(menu.actions()[0]->isChecked());
     // The About item lives in the window's own menu.
     ASSERT_EQ(window.SystemMenu().actions().size(), 2);
     EXPECT_EQ(window.SystemMenu().actions()[1]->text().toStdString(), "&About Quillon...");
@@ -225,6 +239,16 @@ TEST_F(ViewsTest, PrivacyPageIsBuiltOnItsFirstChoiceWithTheStoredStates) {
     EXPECT_TRUE(page.findChild<QCheckBox*>("1004")->isChecked());
     EXPECT_TRUE(page.findChild<QCheckBox*>("1002")->isChecked());
     EXPECT_FALSE(page.findChild<QCheckBox*>("1024")->isChecked());
+
+    // Whenever the page comes into view it shows the count as stored now.
+    NrOfBlockPopups(m_store).Set(9);
+    window.Sheet()->Tabs().setCurrentIndex(0);
+    window.Sheet()->Tabs().setCurrentIndex(1);
+    EXPECT_EQ(page.findChild<QLineEdit*>("1025")->text().toStdString(), "9");
+    NrOfBlockPopups(m_store).Set(10);
+    window.hide();
+    window.ShowInFront();
+    EXPECT_EQ(page.findChild<QLineEdit*>("1025")->text().toStdString(), "10");
 
     // Save Settings stores what the boxes show.
     page.findChild<QCheckBox*>("1024")->setChecked(true);
@@ -307,29 +331,104 @@ TEST_F(ViewsTest, ListKeepsItsEditFieldSortsAndTestsPicksUnderABusyCursor) {
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
-TEST_F(ViewsTest, CancelHidesAndExitEndsTheRunWithTheBrowserDirect) {
+// Without a notification area (as here) nothing may hide the window: the
+// close box and Enter minimise it. Enter is the window's OK, never a click
+// of the page's "Save Settings"; Exit ends the run once the menu is done.
+TEST_F(ViewsTest, CloseAndEnterKeepTheWindowReachableAndExitEndsTheRun) {
     CMainWindowQt window(Services());
     int ended = -1;
     window.SetOnEnd([&](int result) { ended = result; });
     window.Start();
     ASSERT_TRUE(window.isVisible());
-    window.close();  // the close box: hidden, not ended
-    EXPECT_FALSE(window.isVisible());
+    window.close();  // the close box: out of the way, not ended
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(window.isMinimized());
     EXPECT_EQ(ended, -1);
     window.ShowInFront();  // a second start
     EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(window.isMinimized());
+
+    const std::size_t browserCalls = m_browser.Calls().size();
+    for (const char* id : {"1002", "1028"}) {
+        QWidget* control = window.Sheet()->SettingsPage().findChild<QWidget*>(id);
+        ASSERT_NE(control, nullptr);
+        control->setFocus();
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(control, &enter);
+        EXPECT_TRUE(window.isMinimized()) << id;
+        window.ShowInFront();
+    }
+    EXPECT_EQ(m_browser.Calls().size(), browserCalls);  // nothing was saved
 
     QAction* exitItem = window.TrayMenu().findChild<QAction*>("32775");
     ASSERT_NE(exitItem, nullptr);
     exitItem->trigger();
+    EXPECT_EQ(ended, -1);  // posted, as a menu's command is
+    QCoreApplication::processEvents();
     EXPECT_EQ(ended, 0);
     ASSERT_FALSE(m_browser.Calls().empty());
     EXPECT_EQ(m_browser.Calls().back().operation, "Disable");
 }
 
+// The selection list keeps what is typed, and only a choice of an item
+// tests it: typing a listed endpoint and leaving the field tests nothing.
+TEST_F(ViewsTest, TypedTextIsNeitherCompletedNorTakenForAPick) {
+    CMainWindowQt window(Services());
+    window.Start();
+    CSettingsPageQt& page = window.Sheet()->SettingsPage();
+    const std::string closed = "127.0.0.1:" + std::to_string(testsupport::FreePort());
+    page.AddItem(closed);
+    auto* list = page.findChild<QComboBox*>("1028");
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->completer(), nullptr);
+    QLineEdit* edit = list->lineEdit();
+    ASSERT_NE(edit, nullptr);
+    list->setFocus();
+    for (const QChar c : QStringLiteral("127")) {
+        QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(list, &key);
+    }
+    EXPECT_EQ(page.EditText(), "127");
+
+    m_messages.shown.clear();
+    edit->setText(QString::fromStdString(closed));
+    emit edit->editingFinished();  // focus leaves the field
+    EXPECT_TRUE(m_messages.shown.empty());
+
+    // A pick with the keys is one: the next item, tested.
+    list->setCurrentIndex(-1);
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    QApplication::sendEvent(list, &down);
+    ASSERT_EQ(m_messages.shown.size(), 2u);
+    EXPECT_EQ(m_messages.shown[1].text,
+              "Proxy Server is NOT Available - Please select a different proxy");
+}
+
+// A real box (not the one-line form) is answered under the ordinary pointer
+// even while the page shows that it waits.
+TEST_F(ViewsTest, MessageBoxesAreAnsweredWithTheOrdinaryPointer) {
+    CMessageBoxQt box(nullptr);
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    Qt::CursorShape during = Qt::WaitCursor;
+    QString shownText;
+    QTimer::singleShot(0, [&] {
+        during = QGuiApplication::overrideCursor()->shape();
+        if (auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shownText = shown->text();
+            shown->button(QMessageBox::Ok)->click();
+        }
+    });
+    box.Show("Proxy List Updated", "", MessageIcon::None);
+    EXPECT_EQ(shownText.toStdString(), "Proxy List Updated");
+    EXPECT_EQ(during, Qt::ArrowCursor);
+    ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    QGuiApplication::restoreOverrideCursor();
+}
+
 TEST_F(ViewsTest, OffscreenBoxesAreOneLineOnTheErrorStreamAndAboutFollowsItsTemplate) {
     std::ostringstream out;
-    CMessageBoxQt box(out);
+    CMessageBoxQt box(&out);
     box.Show("Please enter a proxy address", "WARNING", MessageIcon::None);
     box.Show("Proxy List Updated", "", MessageIcon::Stop);
     EXPECT_EQ(out.str(), "WARNING: Please enter a proxy address\n: Proxy List Updated\n");

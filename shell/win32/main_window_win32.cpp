@@ -239,6 +239,7 @@ void CMainWindowWin32::ShowWindow(WindowShow how) {
             break;
         case WindowShow::Show:
             ::ShowWindow(m_window, SW_SHOW);
+            PrivacyPageShown();
             break;
         case WindowShow::Minimize:
             ::ShowWindow(m_window, SW_MINIMIZE);
@@ -247,7 +248,16 @@ void CMainWindowWin32::ShowWindow(WindowShow how) {
             ::ShowWindow(m_window, SW_SHOWDEFAULT);
             BringWindowToTop(m_window);
             SetForegroundWindow(m_window);
+            PrivacyPageShown();
             break;
+    }
+}
+
+void CMainWindowWin32::PrivacyPageShown() {
+    // Shown again on the Privacy page: its count as it stands now.
+    if (m_privacyPage && m_privacyPage->Window() != nullptr &&
+        IsWindowVisible(m_privacyPage->Window())) {
+        m_presenter.OnPrivacyPageShown(*m_privacyPage);
     }
 }
 
@@ -318,6 +328,6 @@ void CMainWindowWin32::EndDialog(int result) {
 
 void CMainWindowWin32::RefreshControls() {
     if (m_settingsPage && m_settingsPage->Window() != nullptr) {
-        m_settingsPage->SetEnableCheck(m_presenter.EnableChecked());
+        m_presenter.SettingsPage().ShowSwitchState(*m_settingsPage, m_presenter.EnableChecked());
     }
 }

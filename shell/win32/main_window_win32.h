@@ -46,6 +46,7 @@ public:
     void RefreshControls() override;
 
 private:
+    void PrivacyPageShown();
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     bool OnInitDialog();

@@ -152,6 +152,13 @@ void CPrivacyPageWin32::OpenFile(std::string_view file) {
     OpenHelpFile(file);
 }
 
+bool CPrivacyPageWin32::OnMessage(UINT message, WPARAM, LPARAM lParam, INT_PTR&) {
+    if (message == WM_NOTIFY && reinterpret_cast<const NMHDR*>(lParam)->code == PSN_SETACTIVE) {
+        m_mainDialog.OnPrivacyPageShown(*this);
+    }
+    return false;  // the sheet's own handling: the page becomes active
+}
+
 void CPrivacyPageWin32::OnCommand(int id, int code, HWND) {
     if (code != BN_CLICKED) {
         return;

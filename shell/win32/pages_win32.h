@@ -71,6 +71,8 @@ private:
     // The count shown is the one stored now, pop-ups of this run included.
     bool OnInitDialog() override { return m_mainDialog.InitPrivacyPage(*this); }
     void OnCommand(int id, int code, HWND control) override;
+    // Its tab chosen: the count as it stands now.
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
 
     CMainDialog& m_mainDialog;
 };
