@@ -59,9 +59,15 @@ bool CSettingsPage::OnInitDialog(ISettingsPageView& view) {
 }
 
 void CSettingsPage::OnEnableClicked(ISettingsPageView& view) {
-    m_enable = static_cast<int>(SwitchValue(view.EnableCheck()));
+    const int wanted = static_cast<int>(SwitchValue(view.EnableCheck()));
+    m_enable = wanted;
     m_host.SetCachedUseProxy(m_enable);
-    m_host.OnToggleProxy();
+    m_host.OnToggleProxy();  // the box then shows what runs
+    if (wanted == 1 && !m_host.AnonymousBrowsingOn()) {
+        // Not on yet (no proxy stored, or not reachable): the tick stays as
+        // the choice that "Save Settings" applies with the proxy picked here.
+        ShowSwitchState(view, true);
+    }
 }
 
 void CSettingsPage::OnPick(ISettingsPageView& view) {

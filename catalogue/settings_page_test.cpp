@@ -2,6 +2,7 @@
 // server on loopback and a list folder of the test's own.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,11 +41,17 @@ class Host final : public ISettingsPageHost {
 public:
     void SetCachedUseProxy(int value) override { log.push_back("cached " + std::to_string(value)); }
     bool AnonymousBrowsingOn() const override { return on; }
-    void OnToggleProxy() override { log.push_back("toggle"); }
+    void OnToggleProxy() override {
+        log.push_back("toggle");
+        if (onToggle) {
+            onToggle();
+        }
+    }
     void ApplyProxySelection(const std::string& text) override { log.push_back("apply " + text); }
     void StartProxyGenerator() override { log.push_back("generator"); }
     Items log;
     bool on = false;
+    std::function<void()> onToggle;  // what the main window shows after it
 };
 
 class Probe final : public IProxyProbe {
@@ -208,6 +215,32 @@ TEST_F(SettingsPageTest, AddedTextsWithoutAUsableEndpointAreReportedNotAvailable
     page.OnAddNewProxy(m_view);
     EXPECT_EQ(m_view.edit, typed);
     EXPECT_TRUE(m_host.log.empty());  // nothing is switched by a test
+}
+
+// The box shows what runs after a toggle, but a tick that did not switch on
+// (nothing stored yet) stays: it is the choice "Save Settings" applies.
+TEST_F(SettingsPageTest, ATickThatCouldNotSwitchOnStaysForSaveSettings) {
+    CSettingsPage page = Page(m_folder.AppPath());
+    m_host.onToggle = [&] { page.ShowSwitchState(m_view, m_host.on); };
+    m_view.checked = true;
+    page.OnEnableClicked(m_view);  // no proxy stored: still off
+    EXPECT_TRUE(m_view.checked);
+    EXPECT_EQ(page.EnableFlag(), 1);
+    m_view.edit = "picked:1";
+    page.OnSaveSettings(m_view);
+    EXPECT_EQ(m_host.log, (Items{"cached 1", "toggle", "cached 1", "apply picked:1"}));
+
+    // Switched on, then a click that unticks it: off, as the box says.
+    m_host.on = true;
+    page.ShowSwitchState(m_view, true);
+    m_view.checked = false;
+    m_host.onToggle = [&] {
+        m_host.on = false;
+        page.ShowSwitchState(m_view, false);
+    };
+    page.OnEnableClicked(m_view);
+    EXPECT_FALSE(m_view.checked);
+    EXPECT_EQ(page.EnableFlag(), 0);
 }
 
 TEST_F(SettingsPageTest, EnableSaveAndHelpGoThroughTheMainWindow) {

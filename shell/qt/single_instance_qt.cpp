@@ -1,12 +1,17 @@
 #include "single_instance_qt.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 namespace {
 
 constexpr int kConnectMs = 1000;
+// How long a later copy waits for the running one to say that its window is
+// up; a copy busy for longer (waiting on the network) shows it when it can.
+constexpr int kAnswerMs = 5000;
 constexpr char kShowRequest[] = "show\n";
+constexpr char kShownAnswer[] = "shown\n";
 
 }  // namespace
 
@@ -60,12 +65,24 @@ bool CLocalSingleInstance::Claim() {
 void CLocalSingleInstance::Accept() {
     while (QLocalSocket* client = m_server->nextPendingConnection()) {
         QObject::connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
-        QObject::connect(client, &QLocalSocket::readyRead, client, [this, client] {
-            if (client->readAll().contains('\n') && m_onShow) {
-                m_onShow();
-            }
-        });
+        QObject::connect(client, &QLocalSocket::readyRead, client,
+                         [this, client] { Serve(*client); });
+        // What arrived before the connection above is not announced again.
+        Serve(*client);
     }
+}
+
+void CLocalSingleInstance::Serve(QLocalSocket& client) {
+    // A request is a whole line, however the reads cut it.
+    if (!client.canReadLine()) {
+        return;
+    }
+    client.readAll();
+    if (m_onShow) {
+        m_onShow();
+    }
+    client.write(kShownAnswer, sizeof kShownAnswer - 1);
+    client.flush();
 }
 
 void CLocalSingleInstance::HandOver() {
@@ -74,6 +91,14 @@ void CLocalSingleInstance::HandOver() {
     }
     m_peer->write(kShowRequest, sizeof kShowRequest - 1);
     m_peer->waitForBytesWritten(kConnectMs);
+    // Ends once the running copy has shown its window, so that whoever
+    // started this one finds it up.
+    QElapsedTimer waited;
+    waited.start();
+    while (!m_peer->canReadLine() && m_peer->state() == QLocalSocket::ConnectedState &&
+           waited.elapsed() < kAnswerMs) {
+        m_peer->waitForReadyRead(static_cast<int>(kAnswerMs - waited.elapsed()));
+    }
     m_peer->disconnectFromServer();
     if (m_peer->state() != QLocalSocket::UnconnectedState) {
         m_peer->waitForDisconnected(kConnectMs);

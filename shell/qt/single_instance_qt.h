@@ -21,6 +21,8 @@ public:
     ~CLocalSingleInstance() override;
 
     bool Claim() override;
+    // Returns when the running copy has answered that its window is shown
+    // (or after a few seconds without an answer).
     void HandOver() override;
 
     // Called on the first copy's thread when a later copy asks.
@@ -29,6 +31,7 @@ public:
 private:
     bool RunningCopyAnswers();
     void Accept();
+    void Serve(QLocalSocket& client);
 
     QString m_name;
     std::unique_ptr<QLocalSocket> m_peer;

@@ -15,10 +15,12 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "controls_qt.h"
@@ -30,6 +32,7 @@
 #include "main_window_qt.h"
 #include "message_box_qt.h"
 #include "peers.h"
+#include "single_instance_qt.h"
 
 namespace {
 
@@ -441,6 +444,36 @@ TEST_F(ViewsTest, OffscreenBoxesAreOneLineOnTheErrorStreamAndAboutFollowsItsTemp
     EXPECT_EQ(texts[1], "Quillon Version 1.1");
     EXPECT_EQ(LogoBitmap().size(), QSize(200, 31));
     EXPECT_FALSE(ApplicationIcon().isNull());
+}
+
+// A later copy hands over to the running one and ends only once the running
+// copy has shown its window; a request that arrives with the connection is
+// not lost.
+TEST(SingleInstanceTest, ALaterCopyEndsOnceTheRunningOneHasShownItsWindow) {
+    testsupport::TempDir folder;
+    const QString name = QString::fromStdString(folder.Path() + "/instance");
+    CLocalSingleInstance first(name);
+    ASSERT_TRUE(first.Claim());
+    std::atomic<int> shown{0};
+    first.SetOnShowRequest([&] { ++shown; });
+    // Three later copies one after the other, while this copy's loop runs.
+    std::vector<int> shownWhenEnded;
+    std::atomic<bool> ended{false};
+    std::thread later([&] {
+        for (int copy = 1; copy <= 3; ++copy) {
+            CLocalSingleInstance second(name);
+            if (!second.Claim()) {
+                second.HandOver();
+            }
+            shownWhenEnded.push_back(shown.load());
+        }
+        ended = true;
+    });
+    for (int i = 0; i < 3000 && !ended; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    later.join();
+    EXPECT_EQ(shownWhenEnded, (std::vector<int>{1, 2, 3}));
 }
 
 }  // namespace

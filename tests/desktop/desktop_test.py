@@ -1,0 +1,616 @@
+"""The real program on a real desktop, driven as a person drives it.
+
+    desktop_test.py FLOW --program build/quillon --reg build/quillon-reg
+                    --vendor vendor --out FOLDER [--docs docs]
+
+FLOW is one of
+  tray          the window, every page flow and the tray menu, on a desktop
+                with an XEmbed tray (trayer)
+  second-start  a second start brings the hidden window back, 20 times
+  no-tray       a desktop without a notification area: the window is never
+                lost
+  sni           a StatusNotifierItem desktop: the exported menu read and
+                clicked the way a panel does
+A failure names its step and keeps a screenshot in FOLDER. With --docs the
+pictures of the documentation are written there from this run.
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+import desktop as d
+from desktop import Failure, expect, wait_until
+
+ui = None  # the AT-SPI helpers, once the session bus is up
+
+PAGE = ("<html><head><title>untouched</title></head><body><p>through the chain</p>"
+        "<script>document.title = 'before'; window.open('about:blank');"
+        " document.title = 'opened';</script></body></html>")
+
+
+class Run:
+    """One desktop session with the program, and what the flows share."""
+
+    def __init__(self, args, tray, folder, processes, desktop, peers):
+        self.args = args
+        self.desktop = desktop
+        self.peers = peers
+        self.program = d.Program(processes, desktop, folder, os.path.abspath(args.program),
+                                 os.path.abspath(args.reg), peers.vendor_url)
+        self.steps = d.Steps(desktop, args.out, os.path.join(folder, "quillon.log"))
+        self.dead = f"127.0.0.1:{d.free_port()}"  # nothing listens there
+        self.menu = None  # the tray menu's accessible, once seen
+        peers.set_list([peers.proxy, self.dead])
+        peers.write("page.html", PAGE)
+        peers.write("page.txt", "through the chain\n")
+
+    # ---- what a person sees
+
+    def window_on_screen(self):
+        window = ui.main_window()
+        return window is not None and ui.showing(window)
+
+    def wait_window(self, on_screen=True, timeout=10):
+        what = "the main window on screen" if on_screen else "the main window gone"
+        wait_until(what, lambda: self.window_on_screen() == on_screen, timeout)
+
+    def control(self, role, name=None, timeout=10):
+        return ui.find(role, name, root=ui.main_window(), timeout=timeout)
+
+    def click(self, node):
+        self.desktop.click(*ui.centre(node))
+
+    def answer(self, expected, caption=None, timeout=15):
+        """Waits for the message box, checks its text, presses its OK."""
+        box, text = wait_until(f"the message '{expected}'", ui.alert, timeout)
+        expect(expected in text, f"the message says {text!r}, expected {expected!r}")
+        if caption is not None:
+            # The title bar: a box without a caption shows the program's name.
+            title = wait_until("the message's title", lambda: self.desktop.xdotool(
+                "getactivewindow", "getwindowname").strip())
+            shown = caption or "Quillon"
+            expect(title == shown, f"the message's title is {title!r}, not {shown!r}")
+        self.click(ui.find("push button", "OK", root=box))
+        # Gone, or followed by the next one.
+        wait_until("the message to close",
+                   lambda: (ui.alert() or (None, None))[1] != text)
+        return text
+
+    def no_message(self, seconds=1.0):
+        time.sleep(seconds)
+        found = ui.alert()
+        expect(found is None, f"an unexpected message: {found and found[1]!r}")
+
+    def list_items(self):
+        combo = self.control("combo box")
+        return [item.name for item in ui.walk(combo) if ui.role(item) == "list item"]
+
+    def edit_text(self):
+        combo = self.control("combo box")
+        return ui.text_of([n for n in ui.walk(combo) if ui.role(n) == "text"][0])
+
+    def pick(self, entry):
+        """Opens the drop-down with the mouse and clicks the entry."""
+        combo = self.control("combo box")
+        x, y, w, h = ui.extents(combo)
+        self.desktop.click(x + w - 8, y + h // 2)
+        item = wait_until(f"the list entry {entry} on screen", lambda: next(
+            (n for n in ui.walk(combo) if ui.role(n) == "list item" and n.name == entry
+             and ui.showing(n)), None))
+        self.click(item)
+
+    def tray_icon(self):
+        """The icon's window, once docked in the tray (it carries the
+        program's class, not always its name)."""
+        panel = self.desktop.windows("^panel$")
+        if not panel:
+            return None
+        px, py, pw, ph = self.desktop.geometry(panel[0])
+        for w in self.desktop.windows(classname="quillon"):
+            x, y, width, height = self.desktop.geometry(w)
+            if 0 < max(width, height) <= 48 and px <= x < px + pw and py <= y < py + ph:
+                return w
+        return None
+
+    def docked_icon(self):
+        """The icon where a person sees it: docked and no longer moving."""
+        def settled():
+            icon = self.tray_icon()
+            if icon is None:
+                return None
+            before = self.desktop.geometry(icon)
+            time.sleep(0.3)
+            return icon if self.desktop.geometry(icon) == before else None
+        return wait_until("the tray icon", settled)
+
+    def tray_menu(self):
+        """Right-clicks the tray icon; the menu's rows, by name."""
+        icon = self.docked_icon()
+        x, y, w, h = self.desktop.geometry(icon)
+        press = lambda: self.desktop.click(x + w // 2, y + h // 2, 3)  # noqa: E731
+        if self.menu is None:
+            # Found once, when it first shows; the same menu serves the run.
+            self.menu = ui.popup_menu_after(press)
+        else:
+            press()
+            wait_until("the tray menu on screen", lambda: ui.showing(self.menu), 5)
+        menu = self.menu
+        rows = {n.name: n for n in menu if ui.role(n) == "menu item"}
+        expect(list(rows) == ["Enable Quillon", "Configuration", "Hide This Menu",
+                              "Exit Quillon"], f"the tray menu holds {list(rows)}")
+        return menu, rows
+
+    def choose(self, item):
+        """Chooses a tray menu item with the mouse."""
+        _, rows = self.tray_menu()
+        self.click(rows[item])
+
+    def enable_in_tray(self):
+        menu, rows = self.tray_menu()
+        state = ui.checked(rows["Enable Quillon"])
+        self.desktop.key("Escape")
+        wait_until("the tray menu to close", lambda: not ui.showing(menu))
+        # At a person's pace: a press within a few milliseconds of the close
+        # still goes to the menu's grab.
+        time.sleep(0.3)
+        return state
+
+    def through(self, path="/page.txt"):
+        url = f"{self.peers.vendor_url}{path}"
+        done = d.run(["curl", "-s", "-i", "--max-time", "10", "-x", "127.0.0.1:8080", url])
+        return done.stdout if done.returncode == 0 else ""
+
+    def picture(self, name, window=None, crop=None):
+        path = self.desktop.screenshot(os.path.join(self.args.out, name), window, crop)
+        expect(self.desktop.drawn(path) > 0.04, f"{name} is blank")
+        if self.args.docs:
+            shutil.copy(path, os.path.join(self.args.docs, name))
+        return path
+
+    def main_x_window(self, visible=True):
+        return wait_until("the main window's X window", lambda: next(
+            (w for w in self.desktop.windows("^Quillon$", visible=visible)
+             if self.desktop.geometry(w)[2] >= 450), None))
+
+    def start(self):
+        ui.watch_popup_menus()
+        self.program.start()
+        wait_until("the program on the accessibility bus", ui.app, 20)
+
+    def exit_by_tray(self):
+        self.choose("Exit Quillon")
+        status = self.program.process.wait(15)
+        expect(status == 0, f"Exit ended with status {status}")
+
+
+# ------------------------------------------------------------------ flows
+
+def first_start(r):
+    s = r.steps
+    with s.step("first start: the list is downloaded and the window comes up with both tabs"):
+        r.start()
+        r.wait_window(timeout=20)
+        for name in ("Settings", "Privacy"):
+            r.control("page tab", name)
+        for role, name in (("check box", "Enable Quillon"), ("push button", "Add New Proxy"),
+                           ("push button", "Update Proxy List Now"),
+                           ("push button", "Save Settings"), ("push button", "Help"),
+                           ("combo box", None)):
+            r.control(role, name)
+        expect(r.peers.requests_for("/licensing/ProxyGenerator/proxylist.txt") == 1,
+               "the list was not fetched once")
+        wait_until("both entries, each once",
+                   lambda: sorted(r.list_items()) == sorted([r.peers.proxy, r.dead]))
+        expect(not ui.checked(r.control("check box", "Enable Quillon")), "Enable is checked")
+        expect(r.program.gsettings("mode") == "'none'", "the browser is not set to direct")
+        time.sleep(0.5)
+        r.picture("settings-page.png", r.main_x_window())
+
+
+def probe_flows(r):
+    s = r.steps
+    with s.step("pick a listed proxy: the probe's messages"):
+        r.pick(r.peers.proxy)
+        r.answer("Testing the proxy you selected. This may take a few seconds", "")
+        text = r.answer(f"Proxy Server {r.peers.proxy} is Available", "")
+        expect("Response Time" in text and "milliseconds" in text and "Download Speed" in text,
+               f"the figures are missing: {text!r}")
+        r.no_message(0.5)
+        expect(r.edit_text() == r.peers.proxy, "the picked entry is not in the edit field")
+    with s.step("pick the proxy that does not answer"):
+        r.pick(r.dead)
+        r.answer("Testing the proxy you selected")
+        r.answer("Proxy Server is NOT Available - Please select a different proxy", "Error")
+    with s.step("typing a listed endpoint and leaving the field tests nothing"):
+        field = [n for n in ui.walk(r.control("combo box")) if ui.role(n) == "text"][0]
+        r.click(field)
+        r.desktop.key("ctrl+a")
+        r.desktop.type(r.peers.proxy[:5])
+        expect(r.edit_text() == r.peers.proxy[:5], f"the text was completed: {r.edit_text()!r}")
+        r.desktop.type(r.peers.proxy[5:])
+        r.desktop.key("Tab")
+        r.no_message(1.0)
+    with s.step("Add New Proxy with an endpoint that answers"):
+        r.click(r.control("push button", "Add New Proxy"))
+        dialog = ui.find("dialog", "Add Proxy")
+        edit = ui.find("text", root=dialog)
+        r.click(edit)
+        r.desktop.type(r.peers.proxy)
+        time.sleep(0.3)
+        window = wait_until("the Add Proxy window", lambda: r.desktop.windows("^Add Proxy$"))[0]
+        r.picture("add-proxy.png", window)
+        r.click(ui.find("push button", "OK", root=dialog))
+        r.answer("Testing the proxy you selected")
+        r.answer(f"Proxy Server {r.peers.proxy} is Available")
+        expect(r.edit_text() == r.peers.proxy, "the added proxy is not in the edit field")
+    with s.step("Add New Proxy with an endpoint that does not answer"):
+        r.click(r.control("push button", "Add New Proxy"))
+        dialog = ui.find("dialog", "Add Proxy")
+        r.click(ui.find("text", root=dialog))
+        r.desktop.type(r.dead)
+        r.desktop.key("Return")
+        r.answer("Testing the proxy you selected")
+        r.answer("Proxy Server is NOT Available", "Error")
+        expect(r.edit_text() == r.peers.proxy, "the edit field changed")
+    with s.step("Update Proxy List Now adds the new entry once"):
+        newer = f"127.0.0.1:{d.free_port()}"
+        r.peers.set_list([r.peers.proxy, r.dead, newer])
+        r.click(r.control("push button", "Update Proxy List Now"))
+        r.answer("Proxy List Updated", "")
+        items = r.list_items()
+        expect(sorted(items) == sorted([r.peers.proxy, r.dead, newer]), f"the list is {items}")
+
+
+def switching_on(r):
+    s = r.steps
+    with s.step("Enable Quillon with no proxy stored: the message, the tray shows it off"):
+        box = r.control("check box", "Enable Quillon")
+        r.click(box)
+        r.answer("No proxy selected", "")
+        expect(ui.checked(r.control("check box", "Enable Quillon")),
+               "the tick for Save Settings went")
+        expect(not r.enable_in_tray(), "the tray shows Enable Quillon on while it is off")
+    with s.step("Save Settings switches on through tinyproxy"):
+        r.click(r.control("push button", "Save Settings"))
+        r.wait_window(on_screen=False)
+        wait_until("the local proxy", lambda: d.listening(8080))
+        reply = r.through()
+        expect("through the chain" in reply and "tinyproxy" in reply,
+               f"not through the program and tinyproxy: {reply[:300]!r}")
+        expect(r.program.gsettings("mode") == "'manual'", "GNOME is not set to manual")
+        expect(r.program.gsettings("host", "org.gnome.system.proxy.http") == "'127.0.0.1'",
+               "GNOME's proxy host")
+        expect(r.program.gsettings("port", "org.gnome.system.proxy.http") == "8080",
+               "GNOME's proxy port")
+        expect(r.program.get("ProxyName") == r.peers.proxy, "ProxyName was not stored")
+        expect(r.enable_in_tray(), "the tray shows Enable Quillon off while it is on")
+
+
+def window_flows(r):
+    s = r.steps
+    with s.step("Configuration in the tray menu shows the window and removes the icon"):
+        r.choose("Configuration")
+        r.wait_window()
+        wait_until("the icon to go", lambda: r.tray_icon() is None)
+        expect(r.program.alive(), "the program ended")
+        expect(ui.checked(r.control("check box", "Enable Quillon")), "the page shows it off")
+    with s.step("Escape hides the window and brings the icon back"):
+        r.click(r.control("page tab", "Settings"))
+        r.desktop.key("Escape")
+        r.wait_window(on_screen=False)
+        wait_until("the icon", r.tray_icon)
+    with s.step("the close button hides the window"):
+        r.choose("Configuration")
+        r.wait_window()
+        x, y, w, _ = ui.extents(ui.main_window())
+        r.desktop.click(x + w - 10, y - 10)  # openbox's close button, in the title bar
+        r.wait_window(on_screen=False)
+        wait_until("the icon", r.tray_icon)
+    with s.step("Enter on the page hides the window instead of saving"):
+        r.choose("Configuration")
+        r.wait_window()
+        box = lambda: r.control("check box", "Enable Quillon")  # noqa: E731
+        r.click(box())  # off
+        wait_until("the box cleared", lambda: not ui.checked(box()))
+        wait_until("the local proxy to stop", lambda: not d.listening(8080))
+        time.sleep(0.6)  # two clicks, not a double click
+        r.click(box())  # on again, with the stored proxy
+        wait_until("the box checked", lambda: ui.checked(box()))
+        wait_until("the local proxy", lambda: d.listening(8080))
+        # In the list's field, which takes no Enter of its own (on this
+        # desktop a focused check box does: it toggles, as in GTK).
+        r.click([n for n in ui.walk(r.control("combo box")) if ui.role(n) == "text"][0])
+        r.desktop.key("Return")
+        r.wait_window(on_screen=False)
+        expect(d.listening(8080) and "through the chain" in r.through(),
+               "Enter changed what runs")
+    with s.step("Help opens the help file"):
+        r.choose("Configuration")
+        r.wait_window()
+        r.click(r.control("push button", "Help"))
+        wait_until("the help file opened", lambda: os.path.exists(r.program.opened) and
+                   "index.htm" in open(r.program.opened).read())
+    with s.step("About from the window's menu"):
+        x, y, w, h = ui.extents(ui.main_window())
+        # A right click on the window itself, off every control.
+        menu = ui.popup_menu_after(lambda: r.desktop.click(x + 20, y + h - 6, 3))
+        about_item = next((n for n in menu if ui.role(n) == "menu item"
+                           and "About Quillon" in n.name), None)
+        expect(about_item is not None, "the window's menu has no About item")
+        r.click(about_item)
+        about = ui.find("dialog", "About Quillon ...")
+        expect(any("Quillon Version 1.1" in n.name for n in ui.walk(about)),
+               "the About box names no version")
+        time.sleep(0.3)
+        window = wait_until("the About window",
+                            lambda: r.desktop.windows("^About Quillon \\.\\.\\.$"))[0]
+        r.picture("about.png", window)
+        r.click(ui.find("push button", "OK", root=about))
+        wait_until("the About box to close", lambda: not ui.find_all("dialog", "About Quillon ..."))
+
+
+def privacy_flows(r):
+    s = r.steps
+    with s.step("the Privacy page: its switches, Save, and the next page is filtered"):
+        r.click(r.control("page tab", "Privacy"))
+        # A fresh install: every cleaning option on, the filter off.
+        for name, on in (("Block Popups", False), ("Clear Temporary Internet Files", True),
+                         ("Clear Cookies", True), ("Delete Last Typed Addresses", True),
+                         ("Delete History", True), ("Enable Java Script", False),
+                         ("Enable Active X", False)):
+            box = r.control("check box", name)
+            expect(ui.checked(box) == on, f"{name} is {'off' if on else 'on'} on a fresh install")
+        time.sleep(0.3)
+        r.picture("privacy-page.png", r.main_x_window())
+        r.click(r.control("check box", "Block Popups"))
+        r.click(r.control("push button", "Save Settings"))
+        r.no_message(0.5)
+        expect(r.window_on_screen(), "Save on the Privacy page hid the window")
+        expect(r.program.get("BlockPopups") == "0x1", "BlockPopups was not stored")
+        reply = r.through("/page.html")
+        expect("//ndow.open" in reply and "<noscript>" in reply,
+               f"the page was not filtered: {reply[-300:]!r}")
+    with s.step("a real browser loads the page through the program, filtered"):
+        if not shutil.which("chromium") or not r.args.isolated:
+            print("   (skipped: chromium, or a network namespace of our own, is missing)")
+        else:
+            profile = os.path.join(r.program.home, "chromium-profile")
+            done = d.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu",
+                          "--proxy-server=127.0.0.1:8080", "--proxy-bypass-list=<-loopback>",
+                          "--disable-background-networking", "--disable-component-update",
+                          "--disable-sync", "--no-first-run", "--disable-quic",
+                          f"--user-data-dir={profile}", "--dump-dom",
+                          f"{r.peers.vendor_url}/page.html"], env=r.program.env, timeout=60)
+            expect("<title>untouched</title>" in done.stdout and "//ndow.open" in done.stdout,
+                   f"the browser ran the page's script: {done.stdout[:400]!r}")
+    with s.step("the blocked pop-ups are counted when the page is shown again"):
+        r.click(r.control("page tab", "Settings"))
+        r.click(r.control("page tab", "Privacy"))
+        wait_until("a count of at least 1", lambda: next(
+            (int(ui.text_of(n)) for n in ui.walk(ui.main_window())
+             if ui.role(n) == "text" and ui.text_of(n).isdigit() and ui.showing(n)), 0) >= 1, 5)
+        r.click(r.control("page tab", "Settings"))
+
+
+def tray_flows(r):
+    s = r.steps
+    with s.step("Enable Quillon in the tray menu turns off, then on again"):
+        r.desktop.key("Escape")
+        r.wait_window(on_screen=False)
+        r.choose("Enable Quillon")
+        wait_until("the local proxy to stop", lambda: not d.listening(8080))
+        wait_until("the browser direct", lambda: r.program.gsettings("mode") == "'none'")
+        expect(not r.enable_in_tray(), "the tray shows it on")
+        r.choose("Enable Quillon")
+        wait_until("the local proxy", lambda: d.listening(8080))
+        expect("through the chain" in r.through(), "not relaying after switching on again")
+        expect(r.enable_in_tray(), "the tray shows it off")
+    with s.step("the tray menu, pictured"):
+        menu, _ = r.tray_menu()
+        time.sleep(0.3)
+        r.picture("tray-menu.png", crop=ui.extents(menu))
+        r.desktop.key("Escape")
+        wait_until("the tray menu to close", lambda: not ui.showing(menu))
+        time.sleep(0.3)
+    with s.step("Hide This Menu removes the icon; a second start brings the window back"):
+        r.choose("Hide This Menu")
+        wait_until("the icon to go", lambda: r.tray_icon() is None)
+        expect(not r.window_on_screen(), "the window came up")
+        expect(r.program.second_start() == 0, "the second start failed")
+        r.wait_window()
+        r.desktop.key("Escape")
+        r.wait_window(on_screen=False)
+        wait_until("the icon", r.tray_icon)
+    with s.step("Exit Quillon ends with status 0 and the browser direct"):
+        r.exit_by_tray()
+        expect(r.program.gsettings("mode") == "'none'", "the browser still points at us")
+        expect(r.program.get("BlockPopups") == "0x0", "BlockPopups was not cleared")
+        expect(int(r.program.get("NrOfBlockPopups") or "0", 16) >= 1,
+               "the blocked pop-ups were not kept")
+
+
+def flow_tray(r):
+    first_start(r)
+    probe_flows(r)
+    switching_on(r)
+    window_flows(r)
+    privacy_flows(r)
+    tray_flows(r)
+
+
+def later_start(r):
+    """A program that has run before: the list stored, the window hidden at
+    start."""
+    r.program.set("RunFirst", "REG_DWORD", 1)
+    r.program.set("Minimize", "REG_DWORD", 1)
+    with open(os.path.join(r.program.data, "proxylist.txt"), "wb") as f:
+        f.write(f"{r.peers.proxy}\r\r\n".encode())
+    r.start()
+
+
+def flow_second_start(r, times=20):
+    s = r.steps
+    with s.step("a later start shows only the tray icon"):
+        later_start(r)
+        wait_until("the icon", r.tray_icon, 15)
+        time.sleep(0.5)
+        expect(not r.window_on_screen(), "the window is on screen")
+    for n in range(1, times + 1):
+        with s.step(f"second start {n} of {times} brings the window back"):
+            expect(r.program.second_start() == 0, "the second copy did not end with status 0")
+            r.wait_window(timeout=5)
+            expect(r.program.alive(), "the first copy ended")
+            if n % 2:
+                r.desktop.key("Escape")
+            else:
+                x, y, w, _ = ui.extents(ui.main_window())
+                r.desktop.click(x + w - 10, y - 10)
+            r.wait_window(on_screen=False)
+    with s.step("Exit ends with status 0"):
+        r.exit_by_tray()
+
+
+def flow_no_tray(r):
+    s = r.steps
+    desk = r.desktop
+
+    def managed():
+        return desk.wm_state(r.main_x_window(visible=False))
+
+    with s.step("first start without a notification area: the window stays"):
+        r.start()
+        r.wait_window(timeout=20)
+        time.sleep(1)
+        expect(r.window_on_screen(), "the window went")
+    with s.step("Escape and Save keep the window reachable, never hidden"):
+        window = r.main_x_window()
+        r.desktop.key("Escape")
+        wait_until("the window minimised", lambda: desk.wm_state(window) == "Iconic")
+        expect(r.program.second_start() == 0, "the second start failed")
+        r.wait_window()
+        r.click(r.control("push button", "Save Settings"))
+        wait_until("the window minimised", lambda: desk.wm_state(window) == "Iconic")
+        expect(r.program.second_start() == 0, "the second start failed")
+        r.wait_window()
+        expect(managed() == "Normal", "the window is not back")
+    with s.step("a later start leaves the window reachable"):
+        r.program.process.terminate()
+        expect(r.program.process.wait(10) == 0, "SIGTERM did not end the program cleanly")
+        r.start()
+        time.sleep(1.5)  # past the start timer, which hides the window where it can
+        expect(managed() == "Iconic", f"the window is {managed()}, not minimised")
+        expect(r.program.second_start() == 0, "the second start failed")
+        r.wait_window()
+        r.program.process.terminate()
+        r.program.process.wait(10)
+
+
+def flow_sni(r):
+    import dbus
+    s = r.steps
+    bus = dbus.SessionBus()
+
+    def item():
+        with open(r.desktop.watcher_log) as f:
+            lines = [line.split() for line in f if line.strip()]
+        return lines[-1] if lines else None
+
+    def layout(menu):
+        _, (_, _, children) = menu.GetLayout(0, -1, [], dbus_interface="com.canonical.dbusmenu")
+        rows = {}
+        for child in children:
+            ident, props, _ = child
+            if "label" in props:
+                rows[str(props["label"]).replace("&", "")] = (int(ident), props)
+        return rows
+
+    def click(menu, label):
+        menu.AboutToShow(0, dbus_interface="com.canonical.dbusmenu")
+        ident = layout(menu)[label][0]
+        menu.Event(ident, "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(int(time.time())),
+                   dbus_interface="com.canonical.dbusmenu")
+
+    def exported_menu():
+        """The menu of the icon registered last; an icon shown again after it
+        was removed registers anew, on a connection of its own."""
+        service, path, _ = wait_until("a registered item", item, 15)
+        wait_until("the item on the bus", lambda: bus.name_has_owner(service), 5)
+        sni = bus.get_object(service, path)
+        menu_path = sni.Get("org.kde.StatusNotifierItem", "Menu",
+                            dbus_interface=dbus.PROPERTIES_IFACE)
+        expect(str(menu_path) != "/NO_DBUSMENU", "the item exports no menu")
+        return service, bus.get_object(service, menu_path)
+
+    with s.step("the icon registers with the watcher and exports its menu"):
+        later_start(r)
+        service, menu = exported_menu()
+        rows = layout(menu)
+        expect(list(rows) == ["Enable Quillon", "Configuration", "Hide This Menu",
+                              "Exit Quillon"], f"the exported menu holds {list(rows)}")
+        expect(rows["Enable Quillon"][1].get("toggle-type") == "checkmark",
+               "Enable Quillon has no check mark")
+        expect(int(rows["Enable Quillon"][1].get("toggle-state", 0)) == 0,
+               "the exported mark shows it on")
+        time.sleep(1)
+        expect(not r.window_on_screen(), "the window is on screen at a later start")
+    with s.step("Configuration, clicked by the panel, shows the window; Escape brings the icon back"):
+        click(menu, "Configuration")
+        r.wait_window()
+        wait_until("the icon to go", lambda: not bus.name_has_owner(service), 5)
+        expect(r.program.alive(), "the program ended")
+        r.desktop.key("Escape")
+        r.wait_window(on_screen=False)
+        service, menu = exported_menu()
+    with s.step("Enable Quillon, clicked by the panel: the message; then on, the mark follows"):
+        click(menu, "Enable Quillon")
+        r.answer("No proxy selected", "")
+        expect(int(layout(menu)["Enable Quillon"][1].get("toggle-state", 0)) == 0,
+               "the exported mark shows it on while it is off")
+        r.program.set("ProxyName", "REG_SZ", r.peers.proxy)  # chosen meanwhile
+        click(menu, "Enable Quillon")
+        wait_until("the local proxy", lambda: d.listening(8080))
+        expect("through the chain" in r.through(), "not relaying")
+        wait_until("the exported mark on", lambda: int(
+            layout(menu)["Enable Quillon"][1].get("toggle-state", 0)) == 1, 5)
+    with s.step("Exit, clicked by the panel, ends with status 0"):
+        click(menu, "Exit Quillon")
+        status = r.program.process.wait(15)
+        expect(status == 0, f"Exit ended with status {status}")
+
+
+FLOWS = {"tray": ("xembed", flow_tray), "second-start": ("xembed", flow_second_start),
+         "no-tray": ("none", flow_no_tray), "sni": ("sni", flow_sni)}
+
+
+def main():
+    global ui
+    parser = argparse.ArgumentParser()
+    parser.add_argument("flow", choices=sorted(FLOWS))
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--reg", required=True)
+    parser.add_argument("--vendor", required=True)
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--docs", default=os.environ.get("QUILLON_DOCS_PICTURES"),
+                        help="also write the documentation's pictures here")
+    parser.add_argument("--isolated", action="store_true",
+                        help="running in a network namespace of its own")
+    args = parser.parse_args()
+    os.makedirs(args.out, exist_ok=True)
+    if d.listening(8080):
+        print("SKIPPED: port 8080 is in use here; the program's port is fixed")
+        return 77
+    tray, flow = FLOWS[args.flow]
+    with d.session(tray, args.vendor, keep=args.out) as (folder, processes, desktop, peers):
+        import screen
+        ui = screen
+        flow(Run(args, tray, folder, processes, desktop, peers))
+    print(f"desktop {args.flow}: passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
