@@ -111,10 +111,9 @@ TEST_F(ProxySwitchingTest, ToggleWithoutAProxyComplainsEachTimeAndStaysOff) {
 TEST_F(ProxySwitchingTest, ToggleOnAnUnreachableProxyTellsWhyAndChangesNothing) {
     m_settings.ProxyName.Set(Endpoint(FreePort()));
     m_switching.OnToggleProxy();
-    EXPECT_EQ(m_host.log,
-              (std::vector<std::string>{"message Unable to connect to proxy server / Error",
-                                        "message Please choose another Proxy! / ERROR",
-                                        "controls"}));
+    EXPECT_EQ(m_host.log, (std::vector<std::string>{
+                              "message Unable to connect to proxy server / Error",
+                              "message Please choose another Proxy! / ERROR", "controls"}));
     EXPECT_TRUE(m_browser.Calls().empty());
     EXPECT_EQ(m_engine.IsRunning(), 0);
     EXPECT_EQ(m_settings.UseProxy.Get(), 0u);

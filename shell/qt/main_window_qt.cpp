@@ -3,8 +3,8 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCursor>
-#include <QKeyEvent>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QScreen>
 #include <QShortcut>
 #include <QWindowStateChangeEvent>

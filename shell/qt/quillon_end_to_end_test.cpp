@@ -154,6 +154,32 @@ TEST_F(QuillonEndToEnd, RelaysThroughTheStoredProxyAndHandsOverToASecondStart) {
     EXPECT_NE(Get("Minimize").find("0x1"), std::string::npos);
 }
 
+// A session's end (logout sends SIGTERM) ends the run like Exit ends it, so
+// the pop-ups blocked during the run are kept; the browser's settings stay,
+// as after any end but Exit.
+TEST_F(QuillonEndToEnd, SigtermKeepsTheBlockedPopupCount) {
+    testsupport::Tinyproxy upstream;
+    ASSERT_TRUE(upstream.Ready() && m_vendor.Ready());
+    m_vendor.WriteFile("popup.html",
+                       "<html><body><script>window.open('about:blank');</script></body></html>");
+    Set("RunFirst", "REG_DWORD", "1");
+    Set("BlockPopups", "REG_DWORD", "1");
+    Set("NrOfBlockPopups", "REG_DWORD", "5");
+    Set("ProxyName", "REG_SZ", "127.0.0.1:" + std::to_string(upstream.Port()));
+
+    auto program = Start();
+    ASSERT_TRUE(program->Started());
+    ASSERT_TRUE(testsupport::WaitForListener(kLocalPort)) << ReadFile(Log());
+    const std::string url = "http://127.0.0.1:" + std::to_string(m_vendor.Port()) + "/popup.html";
+    const Output page = RunCommand("curl -s --max-time 10 -x 127.0.0.1:8080 " + url);
+    ASSERT_NE(page.text.find("//ndow.open"), std::string::npos) << page.text;
+
+    EXPECT_EQ(program->Stop(), 0) << ReadFile(Log());
+    EXPECT_NE(Get("NrOfBlockPopups").find("0x6"), std::string::npos) << Get("NrOfBlockPopups");
+    EXPECT_NE(Get("BlockPopups").find("0x1"), std::string::npos);
+    EXPECT_EQ(RunCommand("gsettings get org.gnome.system.proxy mode").text, "'manual'\n");
+}
+
 TEST_F(QuillonEndToEnd, FirstRunFetchesTheListIntoTheApplicationFolder) {
     // The vendor answers every request with the list.
     testsupport::LoopbackServer vendor([](net::Socket& connection) {

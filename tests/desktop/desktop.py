@@ -14,7 +14,6 @@ import ctypes.util
 import os
 import re
 import shutil
-import signal
 import socket
 import subprocess
 import sys
@@ -411,7 +410,3 @@ def session(tray, vendor_files, keep=None):
                     shutil.copy(os.path.join(folder, name), keep)
         shutil.rmtree(folder, ignore_errors=True)
 
-
-def terminate(process):
-    if process is not None and process.poll() is None:
-        process.send_signal(signal.SIGTERM)

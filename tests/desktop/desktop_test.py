@@ -18,12 +18,11 @@ pictures of the documentation are written there from this run.
 import argparse
 import os
 import shutil
-import subprocess
 import sys
 import time
 
 import desktop as d
-from desktop import Failure, expect, wait_until
+from desktop import expect, wait_until
 
 ui = None  # the AT-SPI helpers, once the session bus is up
 

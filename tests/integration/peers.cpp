@@ -67,18 +67,29 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
 }
 
 ChildProcess::~ChildProcess() {
+    Stop();
+}
+
+int ChildProcess::Stop() {
     if (m_pid <= 0) {
-        return;
+        return -1;
     }
-    ::kill(m_pid, SIGTERM);
-    for (int i = 0; i < 500; ++i) {  // 5 s at most
-        if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
-            return;
+    const pid_t pid = m_pid;
+    m_pid = -1;
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    bool ended = false;
+    for (int i = 0; i < 500 && !ended; ++i) {  // 5 s at most
+        ended = ::waitpid(pid, &status, WNOHANG) == pid;
+        if (!ended) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    ::kill(m_pid, SIGKILL);
-    ::waitpid(m_pid, nullptr, 0);
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 bool WaitForListener(std::uint16_t port, int timeoutMs) {
