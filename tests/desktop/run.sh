@@ -7,6 +7,7 @@
 set -u
 here=$(dirname "$(readlink -f "$0")")
 python=/usr/bin/python3  # the one with Debian's AT-SPI and D-Bus modules
+export PYTHONDONTWRITEBYTECODE=1  # nothing written into the source tree
 for tool in Xvfb openbox trayer xdotool xprop import convert dbus-daemon nginx tinyproxy curl \
     gsettings; do
     command -v "$tool" >/dev/null || {
