@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
     CProxyServer server;
     if (filter) {
         server.SetFilterFactory(
-            std::make_shared<HtmlFilterFactory>(switches.Get(), std::make_shared<PopupCounter>()));
+            std::make_shared<HtmlFilterFactory>(switches.Live(), std::make_shared<PopupCounter>()));
     }
     if (!server.Start(*localPort, 1, upstream->host, upstream->port, "", "")) {
         std::fprintf(stderr, "engine_runner: the listener could not be started\n");

@@ -183,6 +183,12 @@ private:
 // filter or not; an empty result means it is.
 std::string CheckResponse(const Resource& resource, const Expected& expected,
                           const Response& response, bool filtered);
+// The same for a response the upstream cut short by closing: everything that
+// came before the close, as it came; or, for an HTML body the filter was
+// rewriting, that body rewritten as far as it came, in chunks, the last chunk
+// only when the close was the body's own end.
+std::string CheckCutResponse(const Resource& resource, const Expected& expected,
+                             std::string_view raw, bool filtered);
 
 // ---- the modes ----------------------------------------------------------------
 

@@ -166,12 +166,9 @@ public:
                     m_failures.Add(who + r.Path() + ": the connection did not end within " +
                                    std::to_string(kClientTimeoutMs / 1000) + " s after " +
                                    std::to_string(got.raw.size()) + " bytes");
-                } else if (got.raw != std::string_view(e.response).substr(0, e.cutAt)) {
-                    // What came before the close is passed on as it came, also
-                    // by the filter, which gives up a body that is cut short.
-                    m_failures.Add(who + r.Path() + ": got " + std::to_string(got.raw.size()) +
-                                   " bytes before the end, the upstream sent " +
-                                   std::to_string(e.cutAt) + " (or they differ)");
+                } else if (const std::string fault = CheckCutResponse(r, e, got.raw, m_filtered);
+                           !fault.empty()) {
+                    m_failures.Add(who + fault);
                 } else {
                     ++m_stats.cutsSeen;
                 }
@@ -237,7 +234,7 @@ int RunConnections(const Options& options) {
         }
         FakeFilterSwitches switches(1, 1, 1);
         auto factory =
-            std::make_shared<HtmlFilterFactory>(switches.Get(), std::make_shared<PopupCounter>());
+            std::make_shared<HtmlFilterFactory>(switches.Live(), std::make_shared<PopupCounter>());
         CProxyServer server;
         if (StartEngine(server, upstream.Port(), failures)) {
             ConnectionRun plain(static_cast<std::uint16_t>(server.ListeningPort()), false,

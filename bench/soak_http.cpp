@@ -6,6 +6,7 @@
 #include <sys/time.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -481,6 +482,56 @@ std::string CheckResponse(const Resource& resource, const Expected& expected,
         return name + ": response differs from byte " + std::to_string(at) + " (" +
                std::to_string(response.raw.size()) + " bytes, expected " +
                std::to_string(expected.response.size()) + ")";
+    }
+    return {};
+}
+
+std::string CheckCutResponse(const Resource& resource, const Expected& expected,
+                             std::string_view raw, bool filtered) {
+    const std::string name = resource.Path();
+    const std::size_t headSize = expected.response.find("\r\n\r\n") + 4;
+    const std::string_view sent = std::string_view(expected.response).substr(0, expected.cutAt);
+    if (!filtered || !resource.html || expected.cutAt <= headSize) {
+        if (raw != sent) {
+            return name + ": got " + std::to_string(raw.size()) +
+                   " bytes before the end, the upstream sent " + std::to_string(sent.size()) +
+                   " (or they differ)";
+        }
+        return {};
+    }
+    const std::size_t end = raw.find("\r\n\r\n");
+    if (!raw.starts_with("HTTP/1.1 200 OK\r\n") || end == std::string_view::npos ||
+        raw.substr(0, end).find("Transfer-Encoding: chunked") == std::string_view::npos) {
+        return name + ": a cut HTML body did not come reframed";
+    }
+    std::string content;
+    bool last = false;
+    for (std::size_t at = end + 4; at < raw.size() && !last;) {
+        const std::size_t line = raw.find("\r\n", at);
+        std::size_t size = 0;
+        if (line == std::string_view::npos ||
+            std::from_chars(raw.data() + at, raw.data() + line, size, 16).ptr !=
+                raw.data() + line ||
+            raw.size() < line + 2 + size + 2) {
+            return name + ": a cut HTML body ends inside a chunk";
+        }
+        content.append(raw.substr(line + 2, size));
+        last = size == 0;
+        at = line + 2 + size + 2;
+    }
+    // The body's own end (the close, for a body that has no other) brings the
+    // last chunk; any other cut ends the stream before it.
+    if (last != (resource.framing == Framing::UntilClose)) {
+        return name + (last ? ": a cut body ended with the last chunk"
+                            : ": a body ended by the close lacks its last chunk");
+    }
+    // Rewritten as far as it came: a found text cut by the close is not
+    // rewritten, so only the very end may differ from the whole page's text.
+    const std::size_t sure = content.size() < 16 ? 0 : content.size() - 16;
+    if (content.size() > expected.filtered.size() + 16 ||
+        std::string_view(content).substr(0, sure) !=
+            std::string_view(expected.filtered).substr(0, sure)) {
+        return name + ": a cut HTML body differs from the rewritten page";
     }
     return {};
 }

@@ -2,6 +2,8 @@
 // the upstream side sends towards the browser.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -25,9 +27,41 @@ struct FilterRules {
     bool Any() const { return scripts || objects || popups; }
 };
 
+// The rules as connections read them: the switches copied in by the
+// interface thread, as one 32-bit word. A connection reads them at every
+// response without touching the settings store, and a connection still
+// relaying while the process ends reads nothing the end has destroyed: the
+// filters share this object.
+class LiveFilterRules {
+public:
+    explicit LiveFilterRules(FilterRules rules = {}) { Store(rules); }
+    void Store(FilterRules rules) {
+        m_bits.store(
+            (rules.scripts ? 1u : 0u) | (rules.objects ? 2u : 0u) | (rules.popups ? 4u : 0u),
+            std::memory_order_relaxed);
+    }
+    FilterRules Load() const {
+        const std::uint32_t bits = m_bits.load(std::memory_order_relaxed);
+        return FilterRules{(bits & 1u) != 0, (bits & 2u) != 0, (bits & 4u) != 0};
+    }
+
+private:
+    std::atomic<std::uint32_t> m_bits{0};
+};
+
 // Applies the rules to `text` in their order; every byte counts, zero bytes
 // included. Returns how many pop-up calls were rewritten.
 int ApplyFilterRules(std::string& text, FilterRules rules);
+
+// The same over the front of a text that goes on: found texts may start
+// before `limit` only, and the pop-up rules apply when "window.open" starts
+// there. Appends the rewritten front to `out`, adds the pop-up calls
+// rewritten to `popups`, and returns how many bytes of `text` that front
+// stands for: `limit`, or more when a found text runs past it. A text that
+// goes on must hold the 10 bytes after `limit` that a found text may reach.
+std::size_t FilterFront(std::string_view text, std::size_t limit, FilterRules rules,
+                        std::string& out, int& popups);
+inline constexpr std::size_t kLongestFoundText = 11;  // "window.open"
 
 // The filter over one chunk: its working text ends at the chunk's first zero
 // byte, and the switches are read once per Filter.

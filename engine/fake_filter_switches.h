@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "content_filter.h"
 #include "fake_registry_store.h"
@@ -21,8 +22,11 @@ public:
         m_js.Set(enableJS);
         m_activeX.Set(enableActiveX);
         m_popups.Set(blockPopups);
+        m_live->Store(FilterRules::Read(m_switches));
     }
     FilterSwitches& Get() { return m_switches; }
+    // The rules as the connections see them, following every Set.
+    std::shared_ptr<const LiveFilterRules> Live() const { return m_live; }
     FakeRegistryStore& Store() { return m_store; }
     // The stored pop-up count after folding in what `counter` has seen.
     std::uint32_t FoldedPopups(PopupCounter& counter) {
@@ -39,4 +43,5 @@ private:
     RegistryDword m_activeX{"Software\\Quillon\\EnableActiveX", 0, false, kRoot, m_store};
     RegistryDword m_popups{"Software\\Quillon\\BlockPopups", 0, false, kRoot, m_store};
     FilterSwitches m_switches{m_js, m_activeX, m_popups};
+    std::shared_ptr<LiveFilterRules> m_live = std::make_shared<LiveFilterRules>();
 };

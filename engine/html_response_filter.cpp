@@ -1,6 +1,6 @@
 #include "html_response_filter.h"
 
-#include "body_coding.h"
+#include <cstdio>
 
 namespace {
 
@@ -9,36 +9,60 @@ namespace {
 // followed depends on where it ends only, never on how the reads cut it.
 constexpr std::size_t kHeadLimit = 64 * 1024;
 
-bool IsFilterableCoding(std::string_view coding) {
-    return coding.empty() || EqualNoCase(coding, "identity") || EqualNoCase(coding, "gzip") ||
-           EqualNoCase(coding, "x-gzip") || EqualNoCase(coding, "deflate");
+// Room for a chunk's size line in front of a rewritten window: eight hex
+// digits (leading zeros are allowed) and CR LF.
+constexpr std::size_t kChunkLine = 10;
+
+bool IsHttp11(std::string_view version) {
+    return version == "HTTP/1.1";
 }
 
-// The head with the framing and coding headers replaced by one Content-Length.
-std::string Reframed(const HttpHead& head, std::size_t length) {
+// The version of a request line ("GET url HTTP/1.1") or a status line
+// ("HTTP/1.1 200 OK").
+std::string_view RequestVersion(const HttpHead& head) {
+    const std::string_view line = head.startLine;
+    const std::size_t space = line.rfind(' ');
+    return space == std::string_view::npos ? std::string_view() : line.substr(space + 1);
+}
+
+std::string_view ResponseVersion(const HttpHead& head) {
+    const std::string_view line = head.startLine;
+    return line.substr(0, line.find(' '));
+}
+
+// The head of a rewritten body: its length and codings are gone, it comes
+// chunked or ends with the close, and what described the origin's exact
+// bytes no longer does (a strong validator, byte ranges).
+std::string Reframed(const HttpHead& head, bool chunked) {
     std::string out = head.startLine + "\r\n";
     for (const auto& [name, value] : head.headers) {
         if (EqualNoCase(name, "Content-Length") || EqualNoCase(name, "Transfer-Encoding") ||
-            EqualNoCase(name, "Content-Encoding")) {
+            EqualNoCase(name, "Content-Encoding") || EqualNoCase(name, "Accept-Ranges") ||
+            (!chunked && (EqualNoCase(name, "Connection") || EqualNoCase(name, "Keep-Alive")))) {
+            continue;
+        }
+        if (EqualNoCase(name, "ETag") && !value.starts_with("W/")) {
+            out += name + ": W/" + value + "\r\n";
             continue;
         }
         out += name + ": " + value + "\r\n";
     }
-    out += "Content-Length: " + std::to_string(length) + "\r\n\r\n";
+    out += chunked ? "Transfer-Encoding: chunked\r\n\r\n" : "Connection: close\r\n\r\n";
     return out;
 }
 
 }  // namespace
 
-HtmlResponseFilter::HtmlResponseFilter(FilterSwitches switches,
-                                       std::shared_ptr<PopupCounter> popups, std::size_t bodyLimit)
-    : m_switches(switches), m_popups(std::move(popups)), m_bodyLimit(bodyLimit) {}
+HtmlResponseFilter::HtmlResponseFilter(std::shared_ptr<const LiveFilterRules> rules,
+                                       std::shared_ptr<PopupCounter> popups)
+    : m_rules(std::move(rules)), m_popups(std::move(popups)) {}
 
 // ---- browser -> upstream -------------------------------------------------
 
-void HtmlResponseFilter::NoteRequest(std::string_view method) {
-    std::lock_guard lock(m_methodsLock);
-    m_methods.emplace_back(method);
+void HtmlResponseFilter::NoteRequest(const HttpHead& head) {
+    Asked asked{std::string(RequestMethod(head)), IsHttp11(RequestVersion(head))};
+    std::lock_guard lock(m_askedLock);
+    m_asked.push_back(std::move(asked));
 }
 
 void HtmlResponseFilter::OnRequestBytes(std::string_view data) {
@@ -71,7 +95,7 @@ void HtmlResponseFilter::OnRequestBytes(std::string_view data) {
             r.stopped = true;
             break;
         }
-        NoteRequest(RequestMethod(*head));
+        NoteRequest(*head);
         BodyFraming framing = RequestBodyFraming(*head);
         if (framing.kind == BodyKind::Tunnel || framing.kind == BodyKind::Invalid) {
             // After CONNECT the stream is the tunnel's; after an unknown
@@ -82,47 +106,33 @@ void HtmlResponseFilter::OnRequestBytes(std::string_view data) {
         }
     }
     if (r.stopped) {
-        std::lock_guard lock(m_methodsLock);
+        std::lock_guard lock(m_askedLock);
         m_requestsLost = true;
     }
 }
 
-std::optional<std::string> HtmlResponseFilter::NextMethod(bool consume) {
-    std::lock_guard lock(m_methodsLock);
-    if (m_methods.empty()) {
+std::optional<HtmlResponseFilter::Asked> HtmlResponseFilter::NextRequest(bool consume) {
+    std::lock_guard lock(m_askedLock);
+    if (m_asked.empty()) {
         // Requests followed so far are all answered: an answer now is to a
         // request that could not be followed, or an unasked one.
-        return m_requestsLost ? std::nullopt : std::optional<std::string>("GET");
+        return m_requestsLost ? std::nullopt : std::optional<Asked>(Asked{"GET", false});
     }
-    std::string method = m_methods.front();
+    Asked asked = m_asked.front();
     if (consume) {
-        m_methods.pop_front();
+        m_asked.pop_front();
     }
-    return method;
+    return asked;
 }
 
 // ---- upstream -> browser -------------------------------------------------
 
-std::string_view HtmlResponseFilter::OnResponseBytes(std::string_view data) {
-    if (m_mode == Mode::PassAll) {
-        return data;
-    }
-    // The common case of a body passing through: no copy.
-    if (m_mode == Mode::Forward && m_body->Kind() != BodyKind::Chunked) {
-        const std::size_t used = m_body->Feed(data, nullptr);
-        if (used == data.size() && !m_body->Done()) {
-            return data;
-        }
-        m_out.assign(data.substr(0, used));
-        data.remove_prefix(used);
-        if (m_body->Done()) {
-            m_mode = Mode::Head;
-        }
-    } else {
-        m_out.clear();
-    }
-    while (!data.empty() && m_mode != Mode::PassAll) {
+void HtmlResponseFilter::OnResponseBytes(std::string_view data, IResponseSink& out) {
+    while (!data.empty() && !m_endConnection) {
         switch (m_mode) {
+            case Mode::PassAll:
+                out.Send(data);
+                return;
             case Mode::Head: {
                 const std::size_t before = m_head.size();
                 m_head.append(data.substr(0, kHeadLimit - std::min(before, kHeadLimit)));
@@ -130,20 +140,20 @@ std::string_view HtmlResponseFilter::OnResponseBytes(std::string_view data) {
                 if (end == std::string::npos) {
                     data.remove_prefix(m_head.size() - before);
                     if (m_head.size() >= kHeadLimit) {
-                        m_out += m_head;
+                        out.Send(m_head);
                         m_head.clear();
                         m_mode = Mode::PassAll;
                     }
-                    continue;
+                    break;
                 }
                 data.remove_prefix(end - before);
                 m_head.resize(end);
-                StartResponse();
+                StartResponse(out);
                 break;
             }
             case Mode::Forward: {
                 const std::size_t used = m_body->Feed(data, nullptr);
-                m_out.append(data.substr(0, used));
+                out.Send(data.substr(0, used));
                 data.remove_prefix(used);
                 if (m_body->Failed()) {
                     m_mode = Mode::PassAll;
@@ -152,126 +162,138 @@ std::string_view HtmlResponseFilter::OnResponseBytes(std::string_view data) {
                 }
                 break;
             }
-            case Mode::Collect: {
-                const std::size_t used = m_body->Feed(data, &m_content);
-                // Only a chunked body differs from its content as received.
-                if (m_body->Kind() == BodyKind::Chunked) {
-                    m_raw.append(data.substr(0, used));
-                }
+            case Mode::Rewrite: {
+                const bool chunked = m_body->Kind() == BodyKind::Chunked;
+                m_unchunked.clear();
+                const std::size_t used = m_body->Feed(data, chunked ? &m_unchunked : nullptr);
+                Rewrite(chunked ? std::string_view(m_unchunked) : data.substr(0, used), out);
                 data.remove_prefix(used);
+                if (m_mode != Mode::Rewrite) {
+                    break;  // the content could not be decoded
+                }
                 if (m_body->Failed()) {
-                    GiveUpCollecting();
-                    m_mode = Mode::PassAll;
-                } else if (m_raw.size() > m_bodyLimit || m_content.size() > m_bodyLimit) {
-                    GiveUpCollecting();
-                    if (m_body->Done()) {
-                        m_mode = Mode::Head;
-                    }
+                    EndRewrite(false, out);
                 } else if (m_body->Done()) {
-                    FinishCollected();
+                    EndRewrite(true, out);
                 }
                 break;
             }
-            case Mode::PassAll:
-                break;
         }
     }
-    if (m_mode == Mode::PassAll) {
-        m_out.append(data);
-    }
-    return m_out;
 }
 
-void HtmlResponseFilter::StartResponse() {
-    m_parsed = ParseHead(m_head);
-    const int status = m_parsed ? ResponseStatus(*m_parsed) : 0;
-    const std::optional<std::string> method =
-        status == 0 ? std::nullopt : NextMethod(!IsInterim(status));
+void HtmlResponseFilter::StartResponse(IResponseSink& out) {
+    const std::optional<HttpHead> head = ParseHead(m_head);
+    const int status = head ? ResponseStatus(*head) : 0;
+    const std::optional<Asked> asked = status == 0 ? std::nullopt : NextRequest(!IsInterim(status));
     const BodyFraming framing =
-        method ? ResponseBodyFraming(*m_parsed, *method) : BodyFraming{BodyKind::Invalid, 0};
+        asked ? ResponseBodyFraming(*head, asked->method) : BodyFraming{BodyKind::Invalid, 0};
     if (framing.kind == BodyKind::Tunnel || framing.kind == BodyKind::Invalid) {
-        m_out += m_head;
+        out.Send(m_head);
         m_head.clear();
         m_mode = Mode::PassAll;
         return;
     }
     m_body.emplace(framing);
-    const bool html = framing.kind != BodyKind::None &&
-                      MediaType(m_parsed->Header("Content-Type").value_or("")) == "text/html" &&
-                      IsFilterableCoding(m_parsed->JoinedHeader("Content-Encoding"));
-    if (!html) {
-        m_out += m_head;
+    // The switches as they are now: a change reaches kept-alive connections
+    // at their next response.
+    m_current = m_rules->Load();
+    // A part of a body (206) is not rewritten: its range would no longer fit.
+    if (m_current.Any() && !m_body->Done() && status != 206 &&
+        MediaType(head->Header("Content-Type").value_or("")) == "text/html") {
+        m_decoder = ContentDecoder::For(head->JoinedHeader("Content-Encoding"));
+    }
+    if (!m_decoder) {
+        out.Send(m_head);
         m_head.clear();
         m_mode = m_body->Done() ? Mode::Head : Mode::Forward;
         return;
     }
-    m_raw.clear();
-    m_content.clear();
-    m_mode = Mode::Collect;
-    if (m_body->Done()) {
-        // An empty body (Content-Length: 0): no byte will come to finish it,
-        // so it goes out now instead of waiting for the next response or
-        // the close, which a kept-alive connection never sends.
-        FinishCollected();
+    m_chunkedOut = asked->http11 && IsHttp11(ResponseVersion(*head));
+    out.Send(Reframed(*head, m_chunkedOut));
+    m_head.clear();
+    m_held.clear();
+    m_mode = Mode::Rewrite;
+}
+
+void HtmlResponseFilter::Rewrite(std::string_view data, IResponseSink& out) {
+    if (!m_decoder->Feed(data, [&](std::string_view text) { Decoded(text, out); })) {
+        EndRewrite(false, out);
     }
 }
 
-void HtmlResponseFilter::FinishCollected() {
-    const std::string coding = m_parsed->JoinedHeader("Content-Encoding");
-    std::optional<std::string> decoded;
-    if (!coding.empty() && !EqualNoCase(coding, "identity")) {
-        decoded = DecodeContent(coding, m_content, m_bodyLimit);
-        if (!decoded) {
-            // A coding that cannot be undone: the response goes on as it came.
-            GiveUpCollecting();
-            m_mode = Mode::Head;
-            return;
+void HtmlResponseFilter::Decoded(std::string_view text, IResponseSink& out) {
+    m_held.append(text);
+    FilterHeld(false, out);
+}
+
+void HtmlResponseFilter::FilterHeld(bool final, IResponseSink& out) {
+    // A window is rewritten once the bytes a found text may reach past its
+    // end have arrived, or the body has ended.
+    constexpr std::size_t kReach = kLongestFoundText - 1;
+    std::size_t from = 0;
+    while (m_held.size() - from >= (final ? 1 : kFilterWindow + kReach)) {
+        const std::string_view rest = std::string_view(m_held).substr(from);
+        m_scratch.assign(m_chunkedOut ? kChunkLine : 0, ' ');
+        int popups = 0;
+        from +=
+            FilterFront(rest, std::min(kFilterWindow, rest.size()), m_current, m_scratch, popups);
+        if (popups > 0) {
+            m_popups->Add(static_cast<std::uint32_t>(popups));
         }
+        SendWindow(out);
     }
-    std::string& text = decoded ? *decoded : m_content;
-    m_popups->Add(
-        static_cast<std::uint32_t>(ApplyFilterRules(text, FilterRules::Read(m_switches))));
-    m_out += Reframed(*m_parsed, text.size());
-    m_out += text;
-    m_head.clear();
-    m_raw.clear();
-    m_content.clear();
-    m_mode = Mode::Head;
+    m_held.erase(0, from);
 }
 
-const std::string& HtmlResponseFilter::Raw() const {
-    return m_body->Kind() == BodyKind::Chunked ? m_raw : m_content;
+void HtmlResponseFilter::SendWindow(IResponseSink& out) {
+    if (m_chunkedOut) {
+        // The window follows the room left for its size line.
+        char line[kChunkLine + 1];
+        std::snprintf(line, sizeof line, "%08zx\r\n", m_scratch.size() - kChunkLine);
+        m_scratch.replace(0, kChunkLine, line, kChunkLine);
+        m_scratch += "\r\n";
+    }
+    out.Send(m_scratch);
 }
 
-void HtmlResponseFilter::GiveUpCollecting() {
-    m_out += m_head;
-    m_out += Raw();
-    m_head.clear();
-    m_raw.clear();
-    m_content.clear();
-    m_content.shrink_to_fit();
-    m_raw.shrink_to_fit();
-    m_mode = Mode::Forward;
+void HtmlResponseFilter::EndRewrite(bool complete, IResponseSink& out) {
+    complete = complete && m_decoder->Finish();
+    FilterHeld(true, out);
+    m_decoder.reset();
+    m_held.clear();
+    if (complete && m_chunkedOut) {
+        out.Send("0\r\n\r\n");
+        m_mode = Mode::Head;
+    } else {
+        // Ended by the close; or cut short or damaged, which the browser
+        // learns from a close before the end of the chunks.
+        m_endConnection = true;
+        m_mode = Mode::PassAll;
+    }
+    // What a long body needed is not kept for the connection's life.
+    if (m_held.capacity() > 2 * kFilterWindow) {
+        m_held.shrink_to_fit();
+    }
+    if (m_scratch.capacity() > 4 * kFilterWindow) {
+        m_scratch.clear();
+        m_scratch.shrink_to_fit();
+    }
 }
 
-std::string_view HtmlResponseFilter::OnResponseEnd() {
-    m_out.clear();
-    if (m_mode == Mode::Collect) {
-        if (m_body->Kind() == BodyKind::UntilClose) {
-            FinishCollected();  // the close ends this body
-        } else {
-            GiveUpCollecting();  // cut short: pass on what came
-        }
-    } else if (m_mode == Mode::Head) {
-        m_out += m_head;  // a head cut short
+void HtmlResponseFilter::OnResponseEnd(IResponseSink& out) {
+    if (m_endConnection) {
+        return;
+    }
+    if (m_mode == Mode::Rewrite) {
+        // The close ends a body that has no other end; any other is cut short.
+        EndRewrite(m_body->Kind() == BodyKind::UntilClose, out);
+    } else if (m_mode == Mode::Head && !m_head.empty()) {
+        out.Send(m_head);  // a head cut short
         m_head.clear();
     }
-    return m_out;
 }
 
 std::shared_ptr<IConnectionFilter> HtmlFilterFactory::ForConnection() {
-    if (!FilterRules::Read(m_switches).Any()) {
-        return nullptr;
-    }
-    return std::make_shared<HtmlResponseFilter>(m_switches, m_popups);
+    return std::make_shared<HtmlResponseFilter>(m_rules, m_popups);
 }

@@ -1,80 +1,101 @@
 // Applies the content filter's rules to the HTML bodies of one connection's
-// responses, keeping the HTTP framing the browser relies on intact: bodies
-// are collected (de-chunked and decompressed), rewritten as a whole and sent
-// with a Content-Length that matches. Everything else passes untouched.
+// responses as they arrive, keeping the HTTP framing the browser relies on
+// intact: a body is taken out of its transfer and content codings, rewritten
+// in windows of 16 KiB (a found text split between two reads or windows is
+// still found), and sent on chunked to an HTTP/1.1 browser, or ended by the
+// close for an HTTP/1.0 one. Nothing is held but the window being rewritten.
+// The switches are read at every response head. Everything else passes
+// untouched.
 #pragma once
 
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
+#include "body_coding.h"
 #include "connection_filter.h"
 #include "content_filter.h"
 #include "http_framing.h"
 #include "popup_counter.h"
 
-// Bodies above this size (raw or decoded) pass through unfiltered.
-inline constexpr std::size_t kFilteredBodyLimit = 4u << 20;
+// The size of the windows the rules are applied to, as the relay's chunks.
+inline constexpr std::size_t kFilterWindow = 16384;
 
 class HtmlResponseFilter final : public IConnectionFilter {
 public:
-    HtmlResponseFilter(FilterSwitches switches, std::shared_ptr<PopupCounter> popups,
-                       std::size_t bodyLimit = kFilteredBodyLimit);
+    HtmlResponseFilter(std::shared_ptr<const LiveFilterRules> rules,
+                       std::shared_ptr<PopupCounter> popups);
 
     void OnRequestBytes(std::string_view data) override;
-    std::string_view OnResponseBytes(std::string_view data) override;
-    std::string_view OnResponseEnd() override;
+    void OnResponseBytes(std::string_view data, IResponseSink& out) override;
+    void OnResponseEnd(IResponseSink& out) override;
+    bool EndsConnection() const override { return m_endConnection; }
 
 private:
+    // What the next response answers: its method, and whether the browser
+    // reads chunked bodies (an HTTP/1.1 request).
+    struct Asked {
+        std::string method;
+        bool http11 = false;
+    };
     // Browser side: just enough to know which request each response answers.
     struct RequestSide {
         std::string head;
         std::optional<BodyReader> body;
         bool stopped = false;  // tunnel, or a stream that cannot be followed
     };
-    enum class Mode { Head, Forward, Collect, PassAll };
+    enum class Mode { Head, Forward, Rewrite, PassAll };
 
-    void NoteRequest(std::string_view method);
-    // The method of the request the next response answers; nullopt when it
-    // cannot be known.
-    std::optional<std::string> NextMethod(bool consume);
-    void StartResponse();
-    void FinishCollected();
-    void GiveUpCollecting();
-    // The held body as it was received.
-    const std::string& Raw() const;
+    void NoteRequest(const HttpHead& head);
+    // The request the next response answers; nullopt when it cannot be known.
+    std::optional<Asked> NextRequest(bool consume);
+    void StartResponse(IResponseSink& out);
+    // Body bytes as received, while rewriting.
+    void Rewrite(std::string_view data, IResponseSink& out);
+    void Decoded(std::string_view text, IResponseSink& out);
+    // Rewrites the held text in windows; all of it when the body has ended.
+    void FilterHeld(bool final, IResponseSink& out);
+    // The window just rewritten (in m_scratch), framed as a chunk if need be.
+    void SendWindow(IResponseSink& out);
+    // The body has ended (complete, or cut short or damaged).
+    void EndRewrite(bool complete, IResponseSink& out);
 
-    FilterSwitches m_switches;
+    std::shared_ptr<const LiveFilterRules> m_rules;
     std::shared_ptr<PopupCounter> m_popups;
-    const std::size_t m_bodyLimit;
 
     RequestSide m_request;  // browser -> upstream thread only
-    std::mutex m_methodsLock;
-    std::deque<std::string> m_methods;
-    bool m_requestsLost = false;  // under m_methodsLock
+    std::mutex m_askedLock;
+    std::deque<Asked> m_asked;
+    bool m_requestsLost = false;  // under m_askedLock
 
     // Upstream -> browser thread only.
     Mode m_mode = Mode::Head;
-    std::string m_head;  // the response head being read, or the held one
-    std::optional<HttpHead> m_parsed;
+    std::string m_head;  // the response head being read
     std::optional<BodyReader> m_body;
-    std::string m_raw;      // a held chunked body as received
-    std::string m_content;  // the held body without its transfer coding
-    std::string m_out;
+    FilterRules m_current;  // read at this response's head
+    std::unique_ptr<ContentDecoder> m_decoder;
+    bool m_chunkedOut = false;
+    std::string m_unchunked;  // a read's body bytes without the chunk framing
+    std::string m_held;       // decoded text not rewritten yet (about a window)
+    std::string m_scratch;    // a rewritten window
+    bool m_endConnection = false;
 };
 
 class HtmlFilterFactory final : public IConnectionFilterFactory {
 public:
-    // The switches are settings that outlive every connection; the counter
-    // is shared with the connections, which may outlive the factory's owner.
-    HtmlFilterFactory(FilterSwitches switches, std::shared_ptr<PopupCounter> popups)
-        : m_switches(switches), m_popups(std::move(popups)) {}
-    // A plain relay while every switch is off when the connection starts.
+    // The rules and the counter are shared with the connections, which may
+    // outlive the factory's owner.
+    HtmlFilterFactory(std::shared_ptr<const LiveFilterRules> rules,
+                      std::shared_ptr<PopupCounter> popups)
+        : m_rules(std::move(rules)), m_popups(std::move(popups)) {}
+    // Every connection gets a filter, even while every switch is off: a
+    // switch turned on later applies from that connection's next response.
     std::shared_ptr<IConnectionFilter> ForConnection() override;
 
 private:
-    FilterSwitches m_switches;
+    std::shared_ptr<const LiveFilterRules> m_rules;
     std::shared_ptr<PopupCounter> m_popups;
 };

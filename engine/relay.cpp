@@ -18,29 +18,48 @@ void TearDown(ConnectionSockets& sockets) {
     net::ShutdownBoth(sockets.upstream.Get());
 }
 
+// What the filter lets through goes to the browser as it comes. A failed
+// send is not acted on here: the source still has to be drained until the
+// other direction tears the connection down.
+class SocketSink final : public IResponseSink {
+public:
+    explicit SocketSink(net::SocketHandle destination) : m_destination(destination) {}
+    void Send(std::string_view bytes) override {
+        net::SendAll(m_destination, bytes.data(), bytes.size());
+    }
+
+private:
+    net::SocketHandle m_destination;
+};
+
 }  // namespace
 
 void RelayThread(std::unique_ptr<CRelayChannel> channel) {
     CRelayChannel& c = *channel;
+    SocketSink destination(c.destination);
     c.lastLength = net::Receive(c.source, c.buffer, kRelayChunkSize);
     while (c.lastLength > 0 && !c.sockets->tornDown.load()) {
         c.buffer[c.lastLength] = '\0';
-        std::string_view chunk(c.buffer, static_cast<std::size_t>(c.lastLength));
-        if (c.filter && c.filterFlag == 1) {
-            chunk = c.filter->OnResponseBytes(chunk);
-        } else if (c.filter) {
+        const std::string_view chunk(c.buffer, static_cast<std::size_t>(c.lastLength));
+        if (!c.filter) {
+            destination.Send(chunk);
+        } else if (c.filterFlag == 1) {
+            c.filter->OnResponseBytes(chunk, destination);
+            if (c.filter->EndsConnection()) {
+                break;  // an answer that only the close ends, or one cut off
+            }
+        } else {
+            // Every request the browser sends, so that each answer is read
+            // as the answer to its own request.
             c.filter->OnRequestBytes(chunk);
+            destination.Send(chunk);
         }
-        // A failed send does not end the loop: the source still has to be
-        // drained until the other direction tears the connection down.
-        net::SendAll(c.destination, chunk.data(), chunk.size());
         c.lastLength = net::Receive(c.source, c.buffer, kRelayChunkSize);
     }
     if (c.filter && c.filterFlag == 1 && !c.sockets->tornDown.load()) {
         // The upstream side ended: what the filter still holds (a body that
         // ends with the close) goes to the browser before the teardown.
-        std::string_view rest = c.filter->OnResponseEnd();
-        net::SendAll(c.destination, rest.data(), rest.size());
+        c.filter->OnResponseEnd(destination);
     }
     TearDown(*c.sockets);
     // Dropping the channel releases this direction's share of the sockets.
@@ -73,7 +92,7 @@ bool StartRelays(std::shared_ptr<ConnectionSockets> sockets,
                  std::shared_ptr<IConnectionFilter> filter) {
     net::SocketHandle browser = sockets->browser.Get();
     net::SocketHandle upstream = sockets->upstream.Get();
-    auto toUpstream = MakeChannel(browser, upstream, 0, sockets, nullptr);
+    auto toUpstream = MakeChannel(browser, upstream, 0, sockets, filter);
     auto toBrowser = MakeChannel(upstream, browser, 1, sockets, std::move(filter));
     if (!toUpstream || !toBrowser || !StartRelay(std::move(toUpstream))) {
         return false;

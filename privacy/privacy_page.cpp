@@ -58,11 +58,12 @@ void CPrivacyPage::OnSaveSettings(IPrivacyPageView& view) {
     m_enableJS = Checked(view, kPrivacyEnableJS);
     m_enableActiveX = Checked(view, kPrivacyEnableActiveX);
 
-    // The filter switches first: connection threads read them at their next
-    // chunk.
+    // The filter switches first: connections read them at their next
+    // response.
     m_settings.enableJS.Set(m_enableJS);
     m_settings.enableActiveX.Set(m_enableActiveX);
     m_settings.blockPopups.Set(m_blockPopups);
+    m_host.FilterSwitchesSaved();
     m_host.RestartCleaningWorker(m_temporaryFiles, m_cookies, m_typedAddresses, m_history);
     m_settings.clearTmpFiles.Set(m_temporaryFiles);
     m_settings.clearCookies.Set(m_cookies);

@@ -41,6 +41,8 @@ public:
 class IPrivacyPageHost {
 public:
     virtual ~IPrivacyPageHost() = default;
+    // EnableJS, EnableActiveX and BlockPopups have just been written.
+    virtual void FilterSwitchesSaved() = 0;
     virtual void RestartCleaningWorker(std::uint32_t temporaryFiles, std::uint32_t cookies,
                                        std::uint32_t typedAddresses, std::uint32_t history) = 0;
 };

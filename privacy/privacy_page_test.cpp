@@ -51,6 +51,12 @@ public:
     explicit FakeHost(FakeRegistryStore& store) : m_store(store) {}
     std::vector<std::vector<std::uint32_t>> restarts;
     std::vector<std::uint32_t> seenAtRestart;
+    std::vector<std::uint32_t> seenWhenSaved;  // the filter switches, when told
+
+    void FilterSwitchesSaved() override {
+        seenWhenSaved = {Stored(m_store, "EnableJS"), Stored(m_store, "EnableActiveX"),
+                         Stored(m_store, "BlockPopups")};
+    }
 
     void RestartCleaningWorker(std::uint32_t tmp, std::uint32_t cookies, std::uint32_t typed,
                                std::uint32_t history) override {
@@ -135,6 +141,8 @@ TEST(PrivacyPageTest, SaveWritesFilterSwitchesThenRestartsThenWritesCleaningOpti
     EXPECT_EQ(host.restarts[0], (std::vector<std::uint32_t>{0, 1, 0, 1}));
     // EnableActiveX kept its stored 0, so it was not written at all.
     EXPECT_EQ(host.seenAtRestart, (std::vector<std::uint32_t>{1, 0xDEAD, 1, 0xDEAD}));
+    // The connections are told once the three switches are written.
+    EXPECT_EQ(host.seenWhenSaved, (std::vector<std::uint32_t>{1, 0xDEAD, 1}));
     EXPECT_EQ(Stored(store, "ClearTmpFiles"), 0u);
     EXPECT_EQ(Stored(store, "DeleteAddresses"), 0u);
     EXPECT_EQ(Stored(store, "ClearCookies"), 0xDEADu);  // unchanged default 1, not written

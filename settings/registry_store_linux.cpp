@@ -1,6 +1,7 @@
 #include "registry_store_linux.h"
 
 #include <limits>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -143,57 +144,52 @@ bool InTransaction(sqlite3* db, Work&& work) {
     return true;
 }
 
+}  // namespace
+
+// The open connections and their prepared statements, used under the lock.
+// A connection that fails is dropped, and opened again at the next use: the
+// file may have been replaced or repaired meanwhile.
+struct SqliteRegistryStore::Connections {
+    std::mutex lock;
+    // Closed last: the last connection to close folds the WAL into the file,
+    // which takes a connection allowed to write.
+    Connection writer;
+    Connection reader;
+    Statement keyExists;  // root, path
+    Statement query;      // root, path, name
+
+    void DropReader() {
+        keyExists.reset();
+        query.reset();
+        reader.reset();
+    }
+};
+
+namespace {
+
+// Binds root and path (and name) to a prepared statement for a new run.
+sqlite3_stmt* Bound(const sqlite::Statement& stmt, RegistryRoot root, std::string_view path,
+                    std::string_view name = {}) {
+    sqlite3_reset(stmt.get());
+    sqlite3_clear_bindings(stmt.get());
+    sqlite3_bind_int64(stmt.get(), 1, static_cast<sqlite3_int64>(root));
+    BindText(stmt.get(), 2, path);
+    if (sqlite3_bind_parameter_count(stmt.get()) >= 3) {
+        BindText(stmt.get(), 3, name);
+    }
+    return stmt.get();
+}
+
 class SqliteRegistryKey final : public IRegistryKey {
 public:
-    SqliteRegistryKey(Connection db, RegistryRoot root, std::string path)
-        : m_db(std::move(db)), m_root(root), m_path(std::move(path)) {}
+    SqliteRegistryKey(SqliteRegistryStore& store, RegistryRoot root, std::string path)
+        : m_store(store), m_root(root), m_path(std::move(path)) {}
 
-    std::optional<RegistryData> QueryValue(std::string_view name) override {
-        auto stmt = Prepare(m_db.get(),
-                            "SELECT type, data FROM registry_values"
-                            " WHERE root=?1 AND path=?2 AND name=?3");
-        if (!stmt) {
-            return std::nullopt;
-        }
-        sqlite3_bind_int64(stmt.get(), 1, static_cast<sqlite3_int64>(m_root));
-        BindText(stmt.get(), 2, m_path);
-        BindText(stmt.get(), 3, name);
-        if (sqlite3_step(stmt.get()) != SQLITE_ROW) {
-            return std::nullopt;
-        }
-        RegistryData data;
-        data.type = static_cast<std::uint32_t>(sqlite3_column_int64(stmt.get(), 0));
-        data.bytes = ColumnBytes(stmt.get(), 1);
-        return data;
-    }
-
-    bool SetValue(std::string_view name, std::uint32_t type, std::string_view bytes) override {
-        return InTransaction(m_db.get(), [&] {
-            // The key may have been removed by another process meanwhile.
-            if (!InsertKeyRows(m_db.get(), m_root, m_path)) {
-                return false;
-            }
-            auto stmt = Prepare(m_db.get(),
-                                "INSERT INTO registry_values(root, path, name, type, data)"
-                                " VALUES(?1, ?2, ?3, ?4, ?5)"
-                                " ON CONFLICT(root, path, name)"
-                                " DO UPDATE SET type=excluded.type, data=excluded.data");
-            if (!stmt) {
-                return false;
-            }
-            sqlite3_bind_int64(stmt.get(), 1, static_cast<sqlite3_int64>(m_root));
-            BindText(stmt.get(), 2, m_path);
-            BindText(stmt.get(), 3, name);
-            sqlite3_bind_int64(stmt.get(), 4, type);
-            // A zero-length blob needs a non-null pointer, or it binds NULL.
-            sqlite3_bind_blob(stmt.get(), 5, bytes.empty() ? "" : bytes.data(),
-                              static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
-            return sqlite3_step(stmt.get()) == SQLITE_DONE;
-        });
-    }
+    std::optional<RegistryData> QueryValue(std::string_view name) override;
+    bool SetValue(std::string_view name, std::uint32_t type, std::string_view bytes) override;
 
 private:
-    Connection m_db;
+    SqliteRegistryStore& m_store;
     RegistryRoot m_root;
     std::string m_path;
 };
@@ -207,37 +203,154 @@ std::filesystem::path DefaultSettingsDatabasePath() {
 
 SqliteRegistryStore::SqliteRegistryStore(std::filesystem::path database,
                                          std::chrono::milliseconds busyTimeout)
-    : m_database(std::move(database)), m_busyTimeout(busyTimeout) {}
+    : m_database(std::move(database)),
+      m_busyTimeout(busyTimeout),
+      m_connections(std::make_unique<Connections>()) {}
+
+SqliteRegistryStore::~SqliteRegistryStore() = default;
+
+namespace {
+
+// With the lock held: the reading connection and its statements, opened when
+// needed; null when the store cannot be read.
+SqliteRegistryStore::Connections* Reader(SqliteRegistryStore::Connections& c,
+                                         const std::filesystem::path& database,
+                                         std::chrono::milliseconds busyTimeout) {
+    if (!c.reader) {
+        std::error_code ec;
+        // Reading must not create the database.
+        if (!std::filesystem::is_regular_file(database, ec)) {
+            return nullptr;
+        }
+        c.reader = Open(database, false, busyTimeout);
+        if (!c.reader) {
+            return nullptr;
+        }
+        c.keyExists =
+            Prepare(c.reader.get(), "SELECT 1 FROM registry_keys WHERE root=?1 AND path=?2");
+        c.query = Prepare(c.reader.get(),
+                          "SELECT type, data FROM registry_values"
+                          " WHERE root=?1 AND path=?2 AND name=?3");
+        if (!c.keyExists || !c.query) {
+            c.DropReader();  // not our database, or not yet one
+            return nullptr;
+        }
+    }
+    return &c;
+}
+
+}  // namespace
 
 std::unique_ptr<IRegistryKey> SqliteRegistryStore::OpenKey(RegistryRoot root,
                                                            std::string_view path) {
-    std::error_code ec;
-    // Reading must not create the database.
-    if (!std::filesystem::is_regular_file(m_database, ec)) {
+    Connections& c = *m_connections;
+    std::lock_guard lock(c.lock);
+    if (!Reader(c, m_database, m_busyTimeout)) {
         return nullptr;
     }
-    Connection db = Open(m_database, false, m_busyTimeout);
-    if (!db || !KeyExists(db.get(), root, path)) {
+    if (path.empty()) {
+        // The root itself exists as soon as the store has its tables.
+        return std::make_unique<SqliteRegistryKey>(*this, root, std::string());
+    }
+    const int rc = sqlite3_step(Bound(c.keyExists, root, path));
+    sqlite3_reset(c.keyExists.get());
+    if (rc != SQLITE_ROW) {
+        if (rc != SQLITE_DONE) {
+            c.DropReader();
+        }
         return nullptr;
     }
-    return std::make_unique<SqliteRegistryKey>(std::move(db), root, std::string(path));
+    return std::make_unique<SqliteRegistryKey>(*this, root, std::string(path));
 }
 
 std::unique_ptr<IRegistryKey> SqliteRegistryStore::CreateKey(RegistryRoot root,
                                                              std::string_view path) {
-    Connection db = Open(m_database, true, m_busyTimeout);
-    if (!db) {
-        return nullptr;
-    }
-    if (!KeyExists(db.get(), root, path)) {
-        bool created = InTransaction(db.get(), [&] {
-            return Exec(db.get(), kSchema) && InsertKeyRows(db.get(), root, path);
-        });
-        if (!created) {
+    Connections& c = *m_connections;
+    std::lock_guard lock(c.lock);
+    if (!c.writer) {
+        c.writer = Open(m_database, true, m_busyTimeout);
+        if (!c.writer) {
             return nullptr;
         }
     }
-    return std::make_unique<SqliteRegistryKey>(std::move(db), root, std::string(path));
+    if (!KeyExists(c.writer.get(), root, path)) {
+        bool created = InTransaction(c.writer.get(), [&] {
+            return Exec(c.writer.get(), kSchema) && InsertKeyRows(c.writer.get(), root, path);
+        });
+        if (!created) {
+            c.writer.reset();
+            return nullptr;
+        }
+    }
+    return std::make_unique<SqliteRegistryKey>(*this, root, std::string(path));
+}
+
+std::optional<RegistryData> SqliteRegistryKey::QueryValue(std::string_view name) {
+    return m_store.Query(m_root, m_path, name);
+}
+
+bool SqliteRegistryKey::SetValue(std::string_view name, std::uint32_t type,
+                                 std::string_view bytes) {
+    return m_store.Store(m_root, m_path, name, type, bytes);
+}
+
+std::optional<RegistryData> SqliteRegistryStore::Query(RegistryRoot root, std::string_view path,
+                                                       std::string_view name) {
+    Connections& c = *m_connections;
+    std::lock_guard lock(c.lock);
+    if (!Reader(c, m_database, m_busyTimeout)) {
+        return std::nullopt;
+    }
+    sqlite3_stmt* stmt = Bound(c.query, root, path, name);
+    const int rc = sqlite3_step(stmt);
+    if (rc != SQLITE_ROW) {
+        sqlite3_reset(stmt);
+        if (rc != SQLITE_DONE) {
+            c.DropReader();
+        }
+        return std::nullopt;
+    }
+    RegistryData data;
+    data.type = static_cast<std::uint32_t>(sqlite3_column_int64(stmt, 0));
+    data.bytes = ColumnBytes(stmt, 1);
+    sqlite3_reset(stmt);
+    return data;
+}
+
+bool SqliteRegistryStore::Store(RegistryRoot root, std::string_view path, std::string_view name,
+                                std::uint32_t type, std::string_view bytes) {
+    Connections& c = *m_connections;
+    std::lock_guard lock(c.lock);
+    if (!c.writer) {
+        c.writer = Open(m_database, true, m_busyTimeout);
+        if (!c.writer) {
+            return false;
+        }
+    }
+    sqlite3* db = c.writer.get();
+    const bool stored = InTransaction(db, [&] {
+        // The key may have been removed by another process meanwhile.
+        if (!InsertKeyRows(db, root, path)) {
+            return false;
+        }
+        auto stmt = Prepare(db,
+                            "INSERT INTO registry_values(root, path, name, type, data)"
+                            " VALUES(?1, ?2, ?3, ?4, ?5)"
+                            " ON CONFLICT(root, path, name)"
+                            " DO UPDATE SET type=excluded.type, data=excluded.data");
+        if (!stmt) {
+            return false;
+        }
+        sqlite3_bind_int64(stmt.get(), 1, static_cast<sqlite3_int64>(root));
+        BindText(stmt.get(), 2, path);
+        BindText(stmt.get(), 3, name);
+        sqlite3_bind_int64(stmt.get(), 4, type);
+        // A zero-length blob needs a non-null pointer, or it binds NULL.
+        sqlite3_bind_blob(stmt.get(), 5, bytes.empty() ? "" : bytes.data(),
+                          static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+        return sqlite3_step(stmt.get()) == SQLITE_DONE;
+    });
+    return stored;
 }
 
 std::optional<std::vector<SqliteRegistryStore::NamedValue>> SqliteRegistryStore::Values(

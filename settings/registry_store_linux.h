@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,11 +17,16 @@ std::filesystem::path DefaultSettingsDatabasePath();
 
 class SqliteRegistryStore final : public IRegistryStore {
 public:
-    // Every key opens its own connection, so threads and processes share the
-    // store without a lock of ours. A writer blocked by another one waits at
-    // most busyTimeout, then the write fails like a refused registry write.
+    // The store keeps one connection for reading (once the file exists) and
+    // one for writing (from the first write), with the statements a value
+    // read takes already prepared: a read costs a query, no file is opened.
+    // Threads take turns on them; other processes share the file through
+    // SQLite's own locking, and what they commit is seen at the next read.
+    // A writer blocked by another one waits at most busyTimeout, then the
+    // write fails like a refused registry write.
     explicit SqliteRegistryStore(std::filesystem::path database,
                                  std::chrono::milliseconds busyTimeout = std::chrono::seconds(2));
+    ~SqliteRegistryStore() override;
 
     std::unique_ptr<IRegistryKey> OpenKey(RegistryRoot root, std::string_view path) override;
     std::unique_ptr<IRegistryKey> CreateKey(RegistryRoot root, std::string_view path) override;
@@ -38,7 +44,15 @@ public:
     enum class DeleteResult { Deleted, Absent, Failed };
     DeleteResult DeleteValue(RegistryRoot root, std::string_view path, std::string_view name);
 
+    struct Connections;
+    // What the keys do, on the store's connections.
+    std::optional<RegistryData> Query(RegistryRoot root, std::string_view path,
+                                      std::string_view name);
+    bool Store(RegistryRoot root, std::string_view path, std::string_view name, std::uint32_t type,
+               std::string_view bytes);
+
 private:
     std::filesystem::path m_database;
     std::chrono::milliseconds m_busyTimeout;
+    std::unique_ptr<Connections> m_connections;
 };

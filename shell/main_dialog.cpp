@@ -16,7 +16,8 @@ CMainDialog::CMainDialog(IMainWindowView& view, const MainDialogServices& servic
                           services.settings.ClearCookies, services.settings.DeleteAddresses,
                           services.settings.DeleteHistory, services.store},
           *this) {
-    m_server.SetFilterFactory(std::make_shared<HtmlFilterFactory>(m_filterSwitches, m_popups));
+    CopyFilterRules();
+    m_server.SetFilterFactory(std::make_shared<HtmlFilterFactory>(m_filterRules, m_popups));
     RefreshSettingsCopies();
 }
 
@@ -39,6 +40,7 @@ bool CMainDialog::OnInitDialog() {
 
     m_switching.ApplyStartupProxy();
     m_cleaning.Restart(m_clearTmpFiles, m_clearCookies, m_deleteAddresses, m_deleteHistory);
+    m_view.SetTimer(kTimerFilterRules, kFilterRulesPeriodMs);
 
     RegistryDword& minimize = m_services.settings.Minimize;
     if (minimize.Get() == 1) {
@@ -65,6 +67,8 @@ void CMainDialog::OnTimer(int id) {
         m_view.KillTimer(kTimerHide);
     } else if (id == kTimerStay) {
         m_view.KillTimer(kTimerStay);
+    } else if (id == kTimerFilterRules) {
+        CopyFilterRules();
     }
 }
 
@@ -148,6 +152,10 @@ void CMainDialog::RestartCleaningWorker(std::uint32_t temporaryFiles, std::uint3
     m_deleteAddresses = typedAddresses;
     m_deleteHistory = history;
     m_cleaning.Restart(temporaryFiles, cookies, typedAddresses, history);
+}
+
+void CMainDialog::CopyFilterRules() {
+    m_filterRules->Store(FilterRules::Read(m_filterSwitches));
 }
 
 void CMainDialog::FoldBlockedPopups() {

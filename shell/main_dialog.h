@@ -31,6 +31,10 @@ inline constexpr int kCommandExit = 32775;
 inline constexpr unsigned kSysCommandAbout = 0x0010;
 inline constexpr int kTimerHide = 998;  // a start after the first: hide at once
 inline constexpr int kTimerStay = 0;    // the first start: stay on screen
+// The filter switches copied for the connections again, so that a switch
+// written by another program (quillon-reg) reaches them too.
+inline constexpr int kTimerFilterRules = 997;
+inline constexpr int kFilterRulesPeriodMs = 1000;
 
 // What the presenter asks of the window besides the tray.
 class IMainWindowView : public ITrayShell {
@@ -113,6 +117,7 @@ private:
     }
     void StartProxyGenerator() override { m_generator.Start(); }
     // IPrivacyPageHost
+    void FilterSwitchesSaved() override { CopyFilterRules(); }
     void RestartCleaningWorker(std::uint32_t temporaryFiles, std::uint32_t cookies,
                                std::uint32_t typedAddresses, std::uint32_t history) override;
 
@@ -121,11 +126,15 @@ private:
     void HideWindow();
     void Exit();
     void FoldBlockedPopups();
+    // The switches as stored now, for the connections to read.
+    void CopyFilterRules();
 
     IMainWindowView& m_view;
     MainDialogServices m_services;
     std::shared_ptr<PopupCounter> m_popups = std::make_shared<PopupCounter>();
     FilterSwitches m_filterSwitches;
+    // Shared with the connections, which may outlive this window.
+    std::shared_ptr<LiveFilterRules> m_filterRules = std::make_shared<LiveFilterRules>();
 
     // Destroyed in reverse: pages, proxy server, generator, cleaning worker.
     CleaningWorker m_cleaning;

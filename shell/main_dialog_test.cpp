@@ -6,49 +6,16 @@
 #include <vector>
 
 #include "fake_connection_options.h"
+#include "fake_main_window_view.h"
 #include "fake_message_box.h"
 #include "fake_registry_store.h"
 #include "fake_trace_stores.h"
-#include "fake_tray_shell.h"
 #include "loopback.h"
 #include "main_dialog.h"
 
 namespace {
 
 using Log = std::vector<std::string>;
-
-class WindowView final : public IMainWindowView {
-public:
-    // ITrayShell, recorded through the fake tray.
-    bool AddIcon(const TrayIconRecord& r) override { return tray.AddIcon(r); }
-    bool DeleteIcon(const TrayIconRecord& r) override { return tray.DeleteIcon(r); }
-    bool ModifyIcon(const TrayIconRecord& r) override { return tray.ModifyIcon(r); }
-    std::uintptr_t LoadIconResource(int id) override { return tray.LoadIconResource(id); }
-    std::uintptr_t LoadMenuResource(int id) override { return tray.LoadMenuResource(id); }
-    void TrackTrayMenu(std::uintptr_t m, int x, int y, int d) override {
-        tray.TrackTrayMenu(m, x, y, d);
-    }
-    void CursorPosition(int& x, int& y) override { tray.CursorPosition(x, y); }
-    void ShowWindow(WindowShow how) override { tray.ShowWindow(how); }
-
-    std::string LoadStringResource(int id) override {
-        return id == kAboutStringResource ? aboutText : "";
-    }
-    void AppendAboutItem(const std::string& text) override {
-        tray.calls.push_back("about item " + text);
-    }
-    void SetTimer(int id, int ms) override {
-        tray.calls.push_back("timer " + std::to_string(id) + " " + std::to_string(ms));
-    }
-    void KillTimer(int id) override { tray.calls.push_back("kill " + std::to_string(id)); }
-    void CreateConfigurationSheet() override { tray.calls.push_back("sheet"); }
-    void RunAboutBox() override { tray.calls.push_back("about box"); }
-    void EndDialog(int result) override { tray.calls.push_back("end " + std::to_string(result)); }
-    void RefreshControls() override {}
-
-    FakeTrayShell tray;
-    std::string aboutText = "&About Quillon...";
-};
 
 class MainDialogTest : public testing::Test {
 protected:
@@ -65,14 +32,15 @@ protected:
     FakeMessageBox m_messages;
     ProxyProbe m_probe;
     FakeTraceStores m_traces;
-    WindowView m_view;
+    FakeMainWindowView m_view;
 };
 
 TEST_F(MainDialogTest, FirstStartStaysOnScreenAndLaterStartsHide) {
     {
         CMainDialog window(m_view, Services());
         EXPECT_TRUE(window.OnInitDialog());
-        EXPECT_EQ(Calls(), (Log{"add", "about item &About Quillon...", "timer 0 1", "sheet"}));
+        EXPECT_EQ(Calls(), (Log{"add", "about item &About Quillon...", "timer 997 1000",
+                                "timer 0 1", "sheet"}));
         EXPECT_EQ(m_view.tray.last.tip, "Quillon");
         EXPECT_EQ(m_view.tray.last.icon, 0x128u);
         EXPECT_EQ(m_settings.Minimize.Get(), 1u);
@@ -85,7 +53,7 @@ TEST_F(MainDialogTest, FirstStartStaysOnScreenAndLaterStartsHide) {
     m_view.aboutText.clear();  // no About item, no separator
     CMainDialog again(m_view, Services());
     again.OnInitDialog();
-    EXPECT_EQ(Calls(), (Log{"add", "timer 998 1", "sheet"}));
+    EXPECT_EQ(Calls(), (Log{"add", "timer 997 1000", "timer 998 1", "sheet"}));
     Calls().clear();
     again.OnTimer(kTimerHide);
     EXPECT_EQ(Calls(), (Log{"window hide", "kill 998"}));

@@ -180,6 +180,50 @@ TEST_F(QuillonEndToEnd, SigtermKeepsTheBlockedPopupCount) {
     EXPECT_EQ(RunCommand("gsettings get org.gnome.system.proxy mode").text, "'manual'\n");
 }
 
+// A connection reads the filter's switches from memory. Counted in system
+// calls: while browsers open connection after connection (the switches
+// absent, as after installing), nothing opens the settings store again.
+TEST_F(QuillonEndToEnd, ConnectionsNeverOpenTheSettingsStore) {
+    if (RunCommand("strace -V").exitCode != 0) {
+        GTEST_SKIP() << "needs strace";
+    }
+    testsupport::Tinyproxy upstream;
+    ASSERT_TRUE(upstream.Ready() && m_vendor.Ready());
+    m_vendor.WriteFile("page.html", "<html><script>x</script></html>\n");
+    Set("RunFirst", "REG_DWORD", "1");
+    Set("ProxyName", "REG_SZ", "127.0.0.1:" + std::to_string(upstream.Port()));
+    auto program = Start();
+    ASSERT_TRUE(program->Started());
+    ASSERT_TRUE(testsupport::WaitForListener(kLocalPort)) << ReadFile(Log());
+    const std::string pid = RunCommand("pgrep -n -f '^" + std::string(QUILLON_PROGRAM) + "$'").text;
+    ASSERT_FALSE(pid.empty());
+
+    // Every thread of the running program, from now on.
+    const std::string trace = m_home.Path() + "/trace";
+    ChildProcess strace(
+        {"/usr/bin/strace", "-f", "-qq", "-e", "trace=open,openat,openat2,accept,accept4", "-o",
+         trace, "-p", pid.substr(0, pid.find('\n'))},
+        m_home.Path() + "/strace.log");
+    ASSERT_TRUE(testsupport::WaitFor([&] { return fs::exists(trace); }, 10000))
+        << ReadFile(m_home.Path() + "/strace.log");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const std::string url = "http://127.0.0.1:" + std::to_string(m_vendor.Port()) + "/page.html";
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_NE(RunCommand("curl -s --max-time 10 -x 127.0.0.1:8080 " + url).text.find("<html>"),
+                  std::string::npos);
+    }
+    // Past a copy of the switches for the connections, once a second.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    strace.Stop();
+    const std::string opened = ReadFile(trace);
+    EXPECT_EQ(opened.find("quillon/settings.db"), std::string::npos) << opened;
+    std::size_t accepted = 0;
+    for (std::size_t at = 0; (at = opened.find("accept", at)) != std::string::npos; ++at) {
+        ++accepted;
+    }
+    EXPECT_GE(accepted, 20u) << "strace did not see the connections";
+}
+
 TEST_F(QuillonEndToEnd, FirstRunFetchesTheListIntoTheApplicationFolder) {
     // The vendor answers every request with the list.
     testsupport::LoopbackServer vendor([](net::Socket& connection) {

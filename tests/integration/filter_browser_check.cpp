@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
     FakeFilterSwitches switches(0, 0, on ? 1 : 0);
     auto counter = std::make_shared<PopupCounter>();
     CProxyServer engine;
-    engine.SetFilterFactory(std::make_shared<HtmlFilterFactory>(switches.Get(), counter));
+    engine.SetFilterFactory(std::make_shared<HtmlFilterFactory>(switches.Live(), counter));
     if (!engine.Start(0, 1, "127.0.0.1", upstream.Port(), "", "") ||
         !WaitFor([&] { return engine.IsRunning() == 1; })) {
         std::fprintf(stderr, "engine did not start\n");

@@ -49,7 +49,34 @@ std::size_t ContentLength(const std::string& head) {
     return std::stoul(head.substr(at + 17));
 }
 
-// One message: its head up to the empty line and the Content-Length body.
+bool IsChunked(std::string_view head) {
+    return head.find("\r\nTransfer-Encoding: chunked\r\n") != std::string_view::npos;
+}
+
+// Walks the chunks from `at`: where the message ends, or npos while it has
+// not all arrived. The body goes to `body` when given.
+std::size_t ChunkedEnd(const std::string& data, std::size_t at, std::string* body) {
+    for (;;) {
+        const std::size_t line = data.find("\r\n", at);
+        if (line == std::string::npos) {
+            return std::string::npos;
+        }
+        const std::size_t size = std::stoul(data.substr(at, line - at), nullptr, 16);
+        if (size == 0) {
+            return data.size() >= line + 4 ? line + 4 : std::string::npos;  // no trailers
+        }
+        if (data.size() < line + 2 + size + 2) {
+            return std::string::npos;
+        }
+        if (body != nullptr) {
+            body->append(data, line + 2, size);
+        }
+        at = line + 2 + size + 2;
+    }
+}
+
+// One message: its head up to the empty line and the body its
+// Content-Length or its chunks frame.
 std::string ReceiveMessage(const net::Socket& s) {
     std::string data;
     std::size_t headEnd;
@@ -57,6 +84,12 @@ std::string ReceiveMessage(const net::Socket& s) {
         if (!ReceiveMore(s, data)) {
             return {};
         }
+    }
+    if (IsChunked(std::string_view(data).substr(0, headEnd + 2))) {
+        while (ChunkedEnd(data, headEnd + 4, nullptr) == std::string::npos &&
+               ReceiveMore(s, data)) {
+        }
+        return data;
     }
     std::size_t total = headEnd + 4 + ContentLength(data.substr(0, headEnd + 2));
     while (data.size() < total && ReceiveMore(s, data)) {
@@ -85,6 +118,19 @@ std::string ReceiveResponse(const net::Socket& s) {
 }
 std::string ReceiveRequest(const net::Socket& s) {
     return ReceiveMessage(s);
+}
+
+std::string ResponseBody(const std::string& message) {
+    const std::size_t headEnd = message.find("\r\n\r\n");
+    if (headEnd == std::string::npos) {
+        return {};
+    }
+    if (!IsChunked(std::string_view(message).substr(0, headEnd + 2))) {
+        return message.substr(headEnd + 4);
+    }
+    std::string body;
+    ChunkedEnd(message, headEnd + 4, &body);
+    return body;
 }
 
 bool PeerClosed(const net::Socket& s) {

@@ -29,11 +29,14 @@ bool SendText(const net::Socket& s, const std::string& text);
 std::string ReceiveToClose(const net::Socket& s);
 // Receives until at least `count` bytes have arrived or the stream ends.
 std::string ReceiveCount(const net::Socket& s, std::size_t count);
-// Receives one HTTP response whose body is framed by Content-Length; empty
+// Receives one HTTP response whose body is framed by Content-Length or chunks; empty
 // when the stream ends before the head does.
 std::string ReceiveResponse(const net::Socket& s);
 // Receives one HTTP request head and the body its Content-Length announces.
 std::string ReceiveRequest(const net::Socket& s);
+// The body of a whole response as a browser reads it: after the head, or
+// from its chunks.
+std::string ResponseBody(const std::string& message);
 // True when the peer has closed the connection (a receive returns 0 or fails).
 bool PeerClosed(const net::Socket& s);
 

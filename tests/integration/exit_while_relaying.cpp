@@ -1,0 +1,75 @@
+// Ends the way the program ends while browsers still load pages through it:
+// the main window goes (the listener with it), then main returns and the
+// process-wide settings and their store are destroyed, while relay workers
+// go on filtering pages. Run by filter_integration_tests; in the sanitizer
+// build a relay that touches a destroyed object is reported.
+//   exit_while_relaying     (with XDG_CONFIG_HOME set to a folder of its own)
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "fake_connection_options.h"
+#include "fake_main_window_view.h"
+#include "fake_message_box.h"
+#include "fake_trace_stores.h"
+#include "loopback.h"
+#include "process_registry_store.h"
+#include "settings_catalogue.h"
+
+namespace {
+
+using namespace testsupport;
+
+constexpr int kBrowsers = 4;
+
+// Asks for page after page on one kept-alive connection, for as long as the
+// process lives.
+void Browse(std::uint16_t port) {
+    net::Socket s = ConnectLoopback(port);
+    const std::string get = "GET http://o.test/ HTTP/1.1\r\nHost: o.test\r\n\r\n";
+    while (SendText(s, get) && !ReceiveResponse(s).empty()) {
+    }
+}
+
+}  // namespace
+
+int main() {
+    SettingsCatalogue& settings = Settings();
+    IRegistryStore& store = ProcessRegistryStore();
+    // One switch stored on, the others absent, as a user leaves them.
+    settings.EnableJS.Set(1);
+    settings.RunFirst.Set(1);
+    settings.Minimize.Set(1);
+    // The upstream outlives everything here: it must answer until the end.
+    auto* upstream = new LoopbackServer([](net::Socket& c) {
+        const std::string page =
+            "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 30\r\n\r\n"
+            "<script>var x = 1;</script>\n";
+        while (!ReceiveRequest(c).empty() && SendText(c, page)) {
+        }
+    });
+    settings.ProxyName.Set("127.0.0.1:" + std::to_string(upstream->Port()));
+    const std::uint16_t port = FreePort();
+    {
+        FakeMainWindowView view;
+        FakeConnectionOptions browser;
+        FakeMessageBox messages;
+        ProxyProbe probe;
+        FakeTraceStores traces;
+        CMainDialog window(view, MainDialogServices{settings, store, browser, messages, probe,
+                                                    traces.Stores(), "", port});
+        window.OnInitDialog();
+        if (!WaitFor([&] { return ConnectLoopback(port).Valid(); }, 10000)) {
+            std::fprintf(stderr, "the engine did not listen\n");
+            return 1;
+        }
+        for (int i = 0; i < kBrowsers; ++i) {
+            std::thread(Browse, port).detach();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    // The window is gone; the connections are not.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return 0;
+}
