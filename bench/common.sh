@@ -94,3 +94,42 @@ start_runner() {
   die "engine_runner ($1) did not get ready"
 }
 
+
+# start_program NAME UPSTREAM_PORT [SETTING=VALUE...]: the shipped program,
+# build/quillon, as a user runs it after installing: a home and settings
+# store of its own (what is not given stays absent), no display, switched on
+# through 127.0.0.1:UPSTREAM_PORT at its start. It listens on its fixed port
+# 8080. Sets PROGRAM_PID. Needs PROGRAM and REG (the quillon-reg binary).
+start_program() {
+  local name=$1 home=$TMP/$1 setting i
+  (exec 3<>/dev/tcp/127.0.0.1/8080) 2>/dev/null && die "port 8080 is in use; the program's port is fixed"
+  mkdir -p "$home/config" "$home/data"
+  : >"$home/data/proxylist.txt"
+  local env=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u XDG_CURRENT_DESKTOP
+    HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data"
+    XDG_CACHE_HOME="$home/cache" XDG_RUNTIME_DIR="$home" GSETTINGS_BACKEND=keyfile
+    QUILLON_VENDOR_URL=http://127.0.0.1:9)
+  for setting in AppPath=REG_SZ="$home/data/" RunFirst=REG_DWORD=1 Minimize=REG_DWORD=1 \
+    ProxyName=REG_SZ="127.0.0.1:$2" "${@:3}"; do
+    IFS== read -r n t d <<<"$setting"
+    "${env[@]}" "$REG" add 'HKLM\Software\Quillon' /v "$n" /t "$t" /d "$d" /f >/dev/null ||
+      die "could not store $n for the program"
+  done
+  chmod 700 "$home"
+  (cd "$home" && exec "${env[@]}" "$PROGRAM") </dev/null >"$TMP/$name.out" 2>&1 &
+  PROGRAM_PID=$!
+  PIDS+=("$PROGRAM_PID")
+  wait_port "quillon ($name)" "$PROGRAM_PID" 8080 "$TMP/$name.out"
+}
+
+# stop_program: ends the program started last (SIGTERM: it ends its run).
+stop_program() {
+  local i
+  kill -TERM "$PROGRAM_PID" 2>/dev/null || true
+  for ((i = 0; i < 50; i++)); do
+    kill -0 "$PROGRAM_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$PROGRAM_PID" 2>/dev/null || true
+  wait "$PROGRAM_PID" 2>/dev/null || true
+}

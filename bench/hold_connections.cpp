@@ -1,12 +1,15 @@
 // Opens COUNT keep-alive connections through a proxy, one GET each, and holds
 // them all open while it reads the resident memory of the proxy process
-// before and after. What one held connection costs the proxy follows.
+// before and after. What one held connection costs the proxy follows. With
+// "stall" each connection reads only the head of its answer and then stops
+// reading, so that the proxy holds it in the middle of the body (a big page
+// on a slow browser). Once they are closed the memory is read once more.
 //
-//   hold_connections PROXY_PORT TARGET_HOST:PORT PATH PROXY_PID COUNT
+//   hold_connections PROXY_PORT TARGET_HOST:PORT PATH PROXY_PID COUNT [stall]
 //
 // Prints one line: held=N failed=N dropped=N rss_before_kib=N
-// rss_after_kib=N kib_per_conn=X. "failed" connections got no usable answer;
-// "dropped" ones were closed by the proxy while held.
+// rss_after_kib=N kib_per_conn=X rss_released_kib=N. "failed" connections
+// got no usable answer; "dropped" ones were closed by the proxy while held.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -39,7 +42,8 @@ constexpr long kMaxCount = 5000;
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: hold_connections PROXY_PORT TARGET_HOST:PORT PATH PROXY_PID COUNT\n");
+                 "usage: hold_connections PROXY_PORT TARGET_HOST:PORT PATH PROXY_PID COUNT "
+                 "[stall]\n");
     return 2;
 }
 
@@ -71,8 +75,9 @@ bool SendAll(int fd, const std::string& data) {
     return true;
 }
 
-// One connection with one completed request on it; -1 when that failed.
-int OpenOne(int proxyPort, const std::string& request) {
+// One connection with one completed request on it (or, stalling, the head
+// of its answer); -1 when that failed.
+int OpenOne(int proxyPort, const std::string& request, bool stall) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return -1;
@@ -99,6 +104,9 @@ int OpenOne(int proxyPort, const std::string& request) {
             return -1;
         }
         received.append(buffer, static_cast<std::size_t>(n));
+        if (stall && received.find("\r\n\r\n") != std::string::npos) {
+            return received.starts_with("HTTP/1.1 200") ? fd : (::close(fd), -1);
+        }
         switch (bench::CheckResponse(received)) {
             case bench::ResponseState::kIncomplete:
                 continue;
@@ -111,18 +119,20 @@ int OpenOne(int proxyPort, const std::string& request) {
     }
 }
 
-// A held connection the proxy has closed (or sent anything on) is readable.
-bool StillOpen(int fd) {
-    pollfd p{fd, POLLIN | POLLRDHUP, 0};
-    return ::poll(&p, 1, 0) == 0;
+// A held connection the proxy has closed (or, unless stalled, sent anything
+// on) is readable.
+bool StillOpen(int fd, bool stall) {
+    pollfd p{fd, static_cast<short>(stall ? POLLRDHUP : POLLIN | POLLRDHUP), 0};
+    return ::poll(&p, 1, 0) == 0 || (stall && (p.revents & POLLRDHUP) == 0);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 6) {
+    if (argc != 6 && !(argc == 7 && std::string(argv[6]) == "stall")) {
         return Usage();
     }
+    const bool stall = argc == 7;
     auto proxyPort = bench::ParsePort(argv[1]);
     auto target = bench::ParseHostPort(argv[2]);
     std::string path = argv[3];
@@ -147,7 +157,8 @@ int main(int argc, char** argv) {
     int failed = 0;
     auto deadline = std::chrono::steady_clock::now() + kOpeningBudget;
     for (long i = 0; i < *count; ++i) {
-        int fd = std::chrono::steady_clock::now() < deadline ? OpenOne(*proxyPort, request) : -1;
+        int fd =
+            std::chrono::steady_clock::now() < deadline ? OpenOne(*proxyPort, request, stall) : -1;
         if (fd < 0) {
             ++failed;
         } else {
@@ -159,10 +170,12 @@ int main(int argc, char** argv) {
 
     int dropped = 0;
     for (int fd : held) {
-        dropped += StillOpen(fd) ? 0 : 1;
+        dropped += StillOpen(fd, stall) ? 0 : 1;
         ::close(fd);
     }
-    if (!after) {
+    std::this_thread::sleep_for(kSettle);
+    auto released = RssKiB(proxyPid);
+    if (!after || !released) {
         std::fprintf(stderr, "hold_connections: pid %d went away\n", proxyPid);
         return 1;
     }
@@ -170,7 +183,8 @@ int main(int argc, char** argv) {
         held.empty() ? 0.0
                      : static_cast<double>(*after - *before) / static_cast<double>(held.size());
     std::printf(
-        "held=%zu failed=%d dropped=%d rss_before_kib=%ld rss_after_kib=%ld kib_per_conn=%.1f\n",
-        held.size(), failed, dropped, *before, *after, perConnection);
+        "held=%zu failed=%d dropped=%d rss_before_kib=%ld rss_after_kib=%ld kib_per_conn=%.1f "
+        "rss_released_kib=%ld\n",
+        held.size(), failed, dropped, *before, *after, perConnection, *released);
     return 0;
 }

@@ -30,7 +30,7 @@ if [ ! -f "$BUILD/build.ninja" ]; then
   cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 build_log=$(mktemp)
-if ! cmake --build "$BUILD" --target engine_runner hold_connections >"$build_log" 2>&1; then
+if ! cmake --build "$BUILD" --target engine_runner hold_connections quillon quillon-reg >"$build_log" 2>&1; then
   cat "$build_log" >&2
   rm -f "$build_log"
   die "build failed"
@@ -45,6 +45,8 @@ esac
 [ -z "$sanitize" ] || say "warning: $BUILD is built with sanitizer '$sanitize'"
 RUNNER=$BUILD/bench/engine_runner
 HOLDER=$BUILD/bench/hold_connections
+PROGRAM=$BUILD/quillon
+REG=$BUILD/quillon-reg
 
 # Every relay holds two descriptors per connection.
 ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
@@ -149,23 +151,25 @@ start_runner engine-tiny "$TINY"
 ENGINE_TINY=$RUNNER_PORT
 start_runner engine-origin "$ORIGIN"
 ENGINE_ORIGIN=$RUNNER_PORT
+# The shipped program, switches absent as after installing.
+start_program program "$ORIGIN"
 
 URL_1K=http://127.0.0.1:$ORIGIN/1k
 URL_BULK=http://127.0.0.1:$ORIGIN/100m
 
 # Labels and ports of every path measured; "direct" talks to the origin.
-LABELS=(tiny engine_tiny privoxy_tiny stream_tiny direct engine_origin stream_origin)
+LABELS=(tiny engine_tiny privoxy_tiny stream_tiny direct engine_origin program_origin stream_origin)
 declare -A PORT=(
   [tiny]=$TINY [engine_tiny]=$ENGINE_TINY [privoxy_tiny]=$PRIV [stream_tiny]=$STREAM_TINY
-  [direct]=$ORIGIN [engine_origin]=$ENGINE_ORIGIN [stream_origin]=$STREAM_ORIGIN
+  [direct]=$ORIGIN [engine_origin]=$ENGINE_ORIGIN [program_origin]=8080 [stream_origin]=$STREAM_ORIGIN
 )
 declare -A NAME=(
   [tiny]="tinyproxy alone" [engine_tiny]="engine → tinyproxy" [privoxy_tiny]="privoxy → tinyproxy"
   [stream_tiny]="nginx stream → tinyproxy" [direct]="direct nginx" [engine_origin]="engine → nginx"
-  [stream_origin]="nginx stream → nginx"
+  [program_origin]="quillon → nginx" [stream_origin]="nginx stream → nginx"
 )
 THROUGH_TINY=(tiny engine_tiny privoxy_tiny stream_tiny)
-THROUGH_ORIGIN=(direct engine_origin stream_origin)
+THROUGH_ORIGIN=(direct engine_origin program_origin stream_origin)
 
 # Every path must deliver the file intact before it is timed.
 for label in "${LABELS[@]}"; do
@@ -210,7 +214,8 @@ declare -A SAMPLES FAILED CLOSED OVERFLOWS
 # wrk_once KEY LABEL CONNECTIONS [HEADER]
 wrk_once() {
   local key=$1 label=$2 conns=$3 header=${4:-} out line rps p50 p99 errs status reads before
-  local args=(-t "$WRK_THREADS" -c "$conns" -d "${SECONDS_PER_RUN}s" --timeout 5s -s "$TMP/proxy.lua")
+  local threads=$((conns < WRK_THREADS ? conns : WRK_THREADS))
+  local args=(-t "$threads" -c "$conns" -d "${SECONDS_PER_RUN}s" --timeout 5s -s "$TMP/proxy.lua")
   [ -z "$header" ] || args+=(-H "$header")
   before=$(listen_overflows)
   out=$(timeout $((SECONDS_PER_RUN + 30)) wrk "${args[@]}" "http://127.0.0.1:${PORT[$label]}/" 2>&1) || true
@@ -273,6 +278,12 @@ for ((run = 1; run <= RUNS; run++)); do
   for label in "${THROUGH_ORIGIN[@]}"; do
     wrk_once "ka50:$label" "$label" 50
     sleep 1
+    # One person browsing: one request after another, on a new connection
+    # each time or on one kept alive.
+    wrk_once "one_close:$label" "$label" 1 "Connection: close"
+    sleep 1
+    wrk_once "one_ka:$label" "$label" 1
+    sleep 1
     bulk_once "$label"
   done
 done
@@ -286,7 +297,15 @@ sleep 0.5
 HOLD_LINE=$(timeout 180 "$HOLDER" "$RUNNER_PORT" "127.0.0.1:$ORIGIN" /1k "$RUNNER_PID" "$HOLD") ||
   die "hold_connections failed"
 say "  $HOLD_LINE"
-hold_value() { sed -n "s/.*\b$1=\([0-9.-]*\).*/\1/p" <<<"$HOLD_LINE"; }
+# The same in the shipped program, also fresh.
+stop_program
+start_program program-memory "$ORIGIN"
+curl -sS --max-time 10 -x http://127.0.0.1:8080 -o /dev/null "$URL_1K" || die "program (memory) failed"
+sleep 0.5
+PROGRAM_HOLD_LINE=$(timeout 180 "$HOLDER" 8080 "127.0.0.1:$ORIGIN" /1k "$PROGRAM_PID" "$HOLD") ||
+  die "hold_connections failed on the program"
+say "  program: $PROGRAM_HOLD_LINE"
+hold_value() { sed -n "s/.*\b$1=\([0-9.-]*\).*/\1/p" <<<"${2:-$HOLD_LINE}"; }
 
 # --- report --------------------------------------------------------------------
 # median FIELD KEY: the median of one field of the samples (1 rate, 2 p50,
@@ -347,12 +366,27 @@ for label in "${THROUGH_ORIGIN[@]}"; do
     "$(rate "bulk:$label" bulk:direct) | $(sum_of FAILED "ka50:$label" "bulk:$label") |"
 done
 echo
-echo "### Engine memory per held connection"
+echo "### One client, nginx as the upstream (× direct)"
 echo
-echo "| connections | held | failed | dropped while held | RSS before KiB | RSS after KiB | KiB per connection |"
-echo "|---|---|---|---|---|---|---|"
-echo "| $HOLD | $(hold_value held) | $(hold_value failed) | $(hold_value dropped) |" \
-  "$(hold_value rss_before_kib) | $(hold_value rss_after_kib) | $(hold_value kib_per_conn) |"
+echo "One connection after another (\`Connection: close\`), or one kept alive; p50 in ms."
+echo
+echo "| path | new connection per request, req/s | p50 | one kept-alive connection, req/s | p50 | failed |"
+echo "|---|---|---|---|---|---|"
+for label in "${THROUGH_ORIGIN[@]}"; do
+  echo "| ${NAME[$label]} | $(rate "one_close:$label" one_close:direct) | $(median 2 "one_close:$label") |" \
+    "$(rate "one_ka:$label" one_ka:direct) | $(median 2 "one_ka:$label") |" \
+    "$(sum_of FAILED "one_close:$label" "one_ka:$label") |"
+done
+echo
+echo "### Memory per held connection"
+echo
+echo "| relay | connections | held | failed | dropped while held | RSS before KiB | RSS after KiB | KiB per connection |"
+echo "|---|---|---|---|---|---|---|---|"
+for line in "$HOLD_LINE" "$PROGRAM_HOLD_LINE"; do
+  [ "$line" = "$HOLD_LINE" ] && who=engine_runner || who=quillon
+  echo "| $who | $HOLD | $(hold_value held "$line") | $(hold_value failed "$line") | $(hold_value dropped "$line") |" \
+    "$(hold_value rss_before_kib "$line") | $(hold_value rss_after_kib "$line") | $(hold_value kib_per_conn "$line") |"
+done
 
 # --- targets -------------------------------------------------------------------
 verdict() {  # verdict TEXT CONDITION (awk; true when met)
@@ -374,6 +408,11 @@ p50_cl_e=$(num 2 close50:engine_tiny) p50_cl_t=$(num 2 close50:tiny)
 bulk_e=$(num 1 bulk:engine_origin) bulk_d=$(num 1 bulk:direct)
 held=$(hold_value held) failed=$(hold_value failed) dropped=$(hold_value dropped)
 per=$(hold_value kib_per_conn)
+per_program=$(hold_value kib_per_conn "$PROGRAM_HOLD_LINE")
+one_cl_q=$(num 1 one_close:program_origin) one_cl_e=$(num 1 one_close:engine_origin)
+one_cl_d=$(num 1 one_close:direct)
+one_ka_q=$(num 1 one_ka:program_origin) one_ka_e=$(num 1 one_ka:engine_origin)
+one_ka_d=$(num 1 one_ka:direct)
 
 echo
 echo "### Targets"
@@ -392,7 +431,14 @@ verdict "p50 added ≤ 1 ms, close: $(added "$p50_cl_e" "$p50_cl_t") ms" \
   "$p50_cl_e >= 0 && $p50_cl_t >= 0 && $p50_cl_e - $p50_cl_t <= 1"
 verdict "nginx as upstream, 100 MiB bulk ≥ 0.9× direct: $(ratio "$bulk_e" "$bulk_d")×" \
   "$bulk_d > 0 && $bulk_e >= 0.9 * $bulk_d"
-verdict "≤ 64 KiB per held connection: ${per:-n/a} KiB" "${per:-1e9} <= 64"
+verdict "one client, new connection per request, quillon ≥ 0.5× direct: $(ratio "$one_cl_q" "$one_cl_d")× (engine_runner $(ratio "$one_cl_e" "$one_cl_d")×)" \
+  "$one_cl_d > 0 && $one_cl_q >= 0.5 * $one_cl_d"
+verdict "one client kept alive, quillon ≥ 0.6× direct: $(ratio "$one_ka_q" "$one_ka_d")× (engine_runner $(ratio "$one_ka_e" "$one_ka_d")×)" \
+  "$one_ka_d > 0 && $one_ka_q >= 0.6 * $one_ka_d"
+verdict "engine → tinyproxy ≥ privoxy → tinyproxy, keep-alive and close: $(ratio "$ka_e" "$ka_p")×, $(ratio "$cl_e" "$cl_p")×" \
+  "$ka_p > 0 && $cl_p > 0 && $ka_e >= $ka_p && $cl_e >= $cl_p"
+verdict "≤ 64 KiB per held connection: engine_runner ${per:-n/a} KiB, quillon ${per_program:-n/a} KiB" \
+  "${per:-1e9} <= 64 && ${per_program:-1e9} <= 64"
 verdict "$HOLD held connections, 0 failures: held ${held:-0}, failed ${failed:-?}, dropped ${dropped:-?}" \
   "${held:-0} == $HOLD && ${failed:-1} == 0 && ${dropped:-1} == 0"
 echo

@@ -1,7 +1,10 @@
 #include "content_filter.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -21,30 +24,23 @@ std::size_t Find(std::string_view text, char c, std::size_t from) {
     return from >= text.size() ? std::string_view::npos : text.find(c, from);
 }
 
-}  // namespace
-
-FilterRules FilterRules::Read(FilterSwitches& switches) {
-    FilterRules rules;
-    rules.scripts = switches.enableJS.Get() == 1;
-    rules.objects = switches.enableActiveX.Get() == 1;
-    rules.popups = switches.blockPopups.Get() == 1;
-    return rules;
-}
-
 // The rules replace, one after the other, every occurrence of their text,
 // left to right and never inside what an earlier replacement inserted. No
 // found text overlaps another or can be made by a replacement, so one pass
 // that tries the rules in their order at every position gives the same text
 // as seven passes, in a fraction of the time. Rules 5 and 6 repeat rules 1
 // and 2 for texts that call window.open.
-std::size_t FilterFront(std::string_view in, std::size_t limit, FilterRules rules, std::string& out,
-                        int& popupCount) {
+//
+// Calls found(at, rule) for each found text starting before `limit`, in
+// order; returns how many bytes of `in` the front stands for.
+template <class Found>
+std::size_t ScanFront(std::string_view in, std::size_t limit, FilterRules rules, Found&& found) {
     limit = std::min(limit, in.size());
     const std::size_t call = rules.popups ? in.find(kPopupCall) : std::string_view::npos;
     const bool popups = call != std::string_view::npos && call < limit;
     const bool scripts = rules.scripts || popups;
     const bool objects = rules.objects;
-    std::size_t copied = 0;
+    std::size_t end = 0;  // just past the last found text
     if (scripts || objects) {
         // Every found text starts with '<', or with 'w' for the pop-up call.
         std::size_t nextTag = Find(in, '<', 0);
@@ -69,10 +65,8 @@ std::size_t FilterFront(std::string_view in, std::size_t limit, FilterRules rule
             }
             std::size_t next = at + 1;
             if (rule != nullptr) {
-                out.append(in.substr(copied, at - copied));
-                out.append(rule->replacement);
-                copied = next = at + rule->found.size();
-                popupCount += rule == &kPopup ? 1 : 0;
+                found(at, *rule);
+                end = next = at + rule->found.size();
             }
             if (nextTag < next) {
                 nextTag = Find(in, '<', next);
@@ -82,8 +76,74 @@ std::size_t FilterFront(std::string_view in, std::size_t limit, FilterRules rule
             }
         }
     }
-    const std::size_t used = std::max(copied, limit);
+    return std::max(end, limit);
+}
+
+}  // namespace
+
+FilterRules FilterRules::Read(FilterSwitches& switches) {
+    FilterRules rules;
+    rules.scripts = switches.enableJS.Get() == 1;
+    rules.objects = switches.enableActiveX.Get() == 1;
+    rules.popups = switches.blockPopups.Get() == 1;
+    return rules;
+}
+
+std::size_t FilterFront(std::string_view in, std::size_t limit, FilterRules rules, std::string& out,
+                        int& popupCount) {
+    std::size_t copied = 0;
+    const std::size_t used = ScanFront(in, limit, rules, [&](std::size_t at, const Rule& rule) {
+        out.append(in.substr(copied, at - copied));
+        out.append(rule.replacement);
+        copied = at + rule.found.size();
+        popupCount += &rule == &kPopup ? 1 : 0;
+    });
     out.append(in.substr(copied, used - copied));
+    return used;
+}
+
+std::size_t FilterFrontInPlace(std::string& text, std::size_t offset, std::size_t limit,
+                               FilterRules rules, std::size_t& written, int& popupCount) {
+    // Where the found texts are; kept for the thread, so that windows after
+    // the first allocate nothing.
+    thread_local std::vector<std::pair<std::size_t, const Rule*>> found;
+    found.clear();
+    std::size_t growth = 0;
+    const std::string_view in = std::string_view(text).substr(offset);
+    const std::size_t used = ScanFront(in, limit, rules, [&](std::size_t at, const Rule& rule) {
+        found.emplace_back(offset + at, &rule);
+        growth += rule.replacement.size() - rule.found.size();  // none shrinks
+        popupCount += &rule == &kPopup ? 1 : 0;
+    });
+    written = used + growth;
+    if (growth != 0) {
+        // The rest moves back; then the front is rewritten from its end, so
+        // that nothing is overwritten before it has been moved.
+        const std::size_t size = text.size();
+        text.resize(size + growth);
+        char* const base = text.data();
+        std::memmove(base + offset + used + growth, base + offset + used, size - offset - used);
+        std::size_t source = offset + used;
+        std::size_t target = source + growth;
+        for (auto it = found.rbegin(); it != found.rend(); ++it) {
+            const auto& [at, rule] = *it;
+            const std::size_t after = at + rule->found.size();
+            target -= source - after;
+            if (target != after) {
+                std::memmove(base + target, base + after, source - after);
+            }
+            target -= rule->replacement.size();
+            std::memcpy(base + target, rule->replacement.data(), rule->replacement.size());
+            source = at;
+        }
+    } else {
+        for (const auto& [at, rule] : found) {
+            std::memcpy(text.data() + at, rule->replacement.data(), rule->replacement.size());
+        }
+    }
+    if (found.capacity() > 4096) {
+        found = {};  // a window full of found texts is no reason to keep the room
+    }
     return used;
 }
 

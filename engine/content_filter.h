@@ -62,6 +62,11 @@ int ApplyFilterRules(std::string& text, FilterRules rules);
 std::size_t FilterFront(std::string_view text, std::size_t limit, FilterRules rules,
                         std::string& out, int& popups);
 inline constexpr std::size_t kLongestFoundText = 11;  // "window.open"
+// The same inside `text`, for the front that starts at `offset`: that front
+// is replaced by its rewritten form, the rest of `text` moving behind it, with
+// no second copy of the window. `written` gets the rewritten front's size.
+std::size_t FilterFrontInPlace(std::string& text, std::size_t offset, std::size_t limit,
+                               FilterRules rules, std::size_t& written, int& popups);
 
 // The filter over one chunk: its working text ends at the chunk's first zero
 // byte, and the switches are read once per Filter.

@@ -111,6 +111,21 @@ TEST(ContentFilter, OnePassGivesWhatTheSevenPassesGive) {
         EXPECT_EQ(ApplyFilterRules(actual, rules), expectedPopups) << testing::PrintToString(text);
         EXPECT_EQ(actual, expected) << testing::PrintToString(text) << " " << rules.scripts
                                     << rules.objects << rules.popups;
+
+        // The front of a text that goes on, rewritten in a second buffer or
+        // in place behind something kept, gives the same.
+        const std::size_t limit = text.empty() ? 0 : next() % (text.size() + 1);
+        std::string front;
+        int popups = 0;
+        const std::size_t used = FilterFront(text, limit, rules, front, popups);
+        std::string inPlace = "kept" + text;
+        int inPlacePopups = 0;
+        std::size_t written = 0;
+        EXPECT_EQ(FilterFrontInPlace(inPlace, 4, limit, rules, written, inPlacePopups), used);
+        EXPECT_EQ(inPlacePopups, popups);
+        EXPECT_EQ(inPlace, "kept" + front + text.substr(used)) << testing::PrintToString(text);
+        EXPECT_EQ(written, front.size());
+        EXPECT_GE(used, limit);
     }
 }
 

@@ -9,8 +9,8 @@ namespace {
 // followed depends on where it ends only, never on how the reads cut it.
 constexpr std::size_t kHeadLimit = 64 * 1024;
 
-// Room for a chunk's size line in front of a rewritten window: eight hex
-// digits (leading zeros are allowed) and CR LF.
+// Room for a chunk's size line in front of the held text: eight hex digits
+// (leading zeros are allowed) and CR LF.
 constexpr std::size_t kChunkLine = 10;
 
 bool IsHttp11(std::string_view version) {
@@ -50,6 +50,47 @@ std::string Reframed(const HttpHead& head, bool chunked) {
     out += chunked ? "Transfer-Encoding: chunked\r\n\r\n" : "Connection: close\r\n\r\n";
     return out;
 }
+
+// Hands on bytes of the read being relayed in as few sends as it can: runs of
+// it that go on unchanged are joined; anything else (a reframed head, a
+// rewritten window) goes at once, after what came before it.
+class JoinedSends final : public IResponseSink {
+public:
+    JoinedSends(std::string_view read, IResponseSink& out) : m_read(read), m_out(out) {}
+    ~JoinedSends() override { Flush(); }
+    JoinedSends(const JoinedSends&) = delete;
+    JoinedSends& operator=(const JoinedSends&) = delete;
+
+    void Send(std::string_view bytes) override {
+        if (bytes.empty()) {
+            return;
+        }
+        const bool inRead = bytes.data() >= m_read.data() &&
+                            bytes.data() + bytes.size() <= m_read.data() + m_read.size();
+        if (inRead && m_run.data() + m_run.size() == bytes.data()) {
+            m_run = std::string_view(m_run.data(), m_run.size() + bytes.size());
+            return;
+        }
+        Flush();
+        if (inRead) {
+            m_run = bytes;
+        } else {
+            m_out.Send(bytes);
+        }
+    }
+
+private:
+    void Flush() {
+        if (!m_run.empty()) {
+            m_out.Send(m_run);
+            m_run = {};
+        }
+    }
+
+    std::string_view m_read;
+    IResponseSink& m_out;
+    std::string_view m_run;
+};
 
 }  // namespace
 
@@ -120,14 +161,15 @@ std::optional<HtmlResponseFilter::Asked> HtmlResponseFilter::NextRequest(bool co
     }
     Asked asked = m_asked.front();
     if (consume) {
-        m_asked.pop_front();
+        m_asked.erase(m_asked.begin());  // rarely more than one waits
     }
     return asked;
 }
 
 // ---- upstream -> browser -------------------------------------------------
 
-void HtmlResponseFilter::OnResponseBytes(std::string_view data, IResponseSink& out) {
+void HtmlResponseFilter::OnResponseBytes(std::string_view data, IResponseSink& sink) {
+    JoinedSends out(data, sink);
     while (!data.empty() && !m_endConnection) {
         switch (m_mode) {
             case Mode::PassAll:
@@ -146,9 +188,13 @@ void HtmlResponseFilter::OnResponseBytes(std::string_view data, IResponseSink& o
                     }
                     break;
                 }
+                // A head that came whole in this read goes on from the read,
+                // joined with what follows it.
+                const std::string_view head =
+                    before == 0 ? data.substr(0, end) : std::string_view(m_head).substr(0, end);
                 data.remove_prefix(end - before);
                 m_head.resize(end);
-                StartResponse(out);
+                StartResponse(head, out);
                 break;
             }
             case Mode::Forward: {
@@ -182,14 +228,14 @@ void HtmlResponseFilter::OnResponseBytes(std::string_view data, IResponseSink& o
     }
 }
 
-void HtmlResponseFilter::StartResponse(IResponseSink& out) {
+void HtmlResponseFilter::StartResponse(std::string_view received, IResponseSink& out) {
     const std::optional<HttpHead> head = ParseHead(m_head);
     const int status = head ? ResponseStatus(*head) : 0;
     const std::optional<Asked> asked = status == 0 ? std::nullopt : NextRequest(!IsInterim(status));
     const BodyFraming framing =
         asked ? ResponseBodyFraming(*head, asked->method) : BodyFraming{BodyKind::Invalid, 0};
     if (framing.kind == BodyKind::Tunnel || framing.kind == BodyKind::Invalid) {
-        out.Send(m_head);
+        out.Send(received);
         m_head.clear();
         m_mode = Mode::PassAll;
         return;
@@ -204,7 +250,7 @@ void HtmlResponseFilter::StartResponse(IResponseSink& out) {
         m_decoder = ContentDecoder::For(head->JoinedHeader("Content-Encoding"));
     }
     if (!m_decoder) {
-        out.Send(m_head);
+        out.Send(received);
         m_head.clear();
         m_mode = m_body->Done() ? Mode::Head : Mode::Forward;
         return;
@@ -212,7 +258,7 @@ void HtmlResponseFilter::StartResponse(IResponseSink& out) {
     m_chunkedOut = asked->http11 && IsHttp11(ResponseVersion(*head));
     out.Send(Reframed(*head, m_chunkedOut));
     m_head.clear();
-    m_held.clear();
+    m_held.assign(kChunkLine, ' ');  // room for a chunk's size line, then the text
     m_mode = Mode::Rewrite;
 }
 
@@ -223,38 +269,47 @@ void HtmlResponseFilter::Rewrite(std::string_view data, IResponseSink& out) {
 }
 
 void HtmlResponseFilter::Decoded(std::string_view text, IResponseSink& out) {
-    m_held.append(text);
-    FilterHeld(false, out);
+    // Taken a window at a time, so that what is held stays within a window
+    // and the reach of a found text past it, however much a read brings.
+    constexpr std::size_t kFull = kChunkLine + kFilterWindow + kLongestFoundText - 1;
+    while (!text.empty()) {
+        const std::size_t take = std::min(text.size(), kFull - std::min(m_held.size(), kFull));
+        m_held.append(text.substr(0, take));
+        text.remove_prefix(take);
+        FilterHeld(false, out);
+    }
 }
 
 void HtmlResponseFilter::FilterHeld(bool final, IResponseSink& out) {
     // A window is rewritten once the bytes a found text may reach past its
     // end have arrived, or the body has ended.
     constexpr std::size_t kReach = kLongestFoundText - 1;
-    std::size_t from = 0;
-    while (m_held.size() - from >= (final ? 1 : kFilterWindow + kReach)) {
-        const std::string_view rest = std::string_view(m_held).substr(from);
-        m_scratch.assign(m_chunkedOut ? kChunkLine : 0, ' ');
+    while (m_held.size() - kChunkLine >= (final ? 1 : kFilterWindow + kReach)) {
+        std::size_t written = 0;
         int popups = 0;
-        from +=
-            FilterFront(rest, std::min(kFilterWindow, rest.size()), m_current, m_scratch, popups);
+        FilterFrontInPlace(m_held, kChunkLine, std::min(kFilterWindow, m_held.size() - kChunkLine),
+                           m_current, written, popups);
         if (popups > 0) {
             m_popups->Add(static_cast<std::uint32_t>(popups));
         }
-        SendWindow(out);
+        SendWindow(written, out);
     }
-    m_held.erase(0, from);
 }
 
-void HtmlResponseFilter::SendWindow(IResponseSink& out) {
+void HtmlResponseFilter::SendWindow(std::size_t written, IResponseSink& out) {
+    std::size_t start = kChunkLine;
+    std::size_t size = written;
     if (m_chunkedOut) {
-        // The window follows the room left for its size line.
         char line[kChunkLine + 1];
-        std::snprintf(line, sizeof line, "%08zx\r\n", m_scratch.size() - kChunkLine);
-        m_scratch.replace(0, kChunkLine, line, kChunkLine);
-        m_scratch += "\r\n";
+        std::snprintf(line, sizeof line, "%08zx\r\n", written);
+        m_held.replace(0, kChunkLine, line, kChunkLine);
+        m_held.insert(kChunkLine + written, "\r\n");
+        start = 0;
+        size = kChunkLine + written + 2;
     }
-    out.Send(m_scratch);
+    out.Send(std::string_view(m_held).substr(start, size));
+    // What is left goes on behind fresh room for the next size line.
+    m_held.replace(0, start + size, kChunkLine, ' ');
 }
 
 void HtmlResponseFilter::EndRewrite(bool complete, IResponseSink& out) {
@@ -271,14 +326,8 @@ void HtmlResponseFilter::EndRewrite(bool complete, IResponseSink& out) {
         m_endConnection = true;
         m_mode = Mode::PassAll;
     }
-    // What a long body needed is not kept for the connection's life.
-    if (m_held.capacity() > 2 * kFilterWindow) {
-        m_held.shrink_to_fit();
-    }
-    if (m_scratch.capacity() > 4 * kFilterWindow) {
-        m_scratch.clear();
-        m_scratch.shrink_to_fit();
-    }
+    // Nothing a body needed is kept for the rest of the connection.
+    m_held.shrink_to_fit();
 }
 
 void HtmlResponseFilter::OnResponseEnd(IResponseSink& out) {

@@ -9,11 +9,11 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "body_coding.h"
 #include "connection_filter.h"
@@ -52,14 +52,16 @@ private:
     void NoteRequest(const HttpHead& head);
     // The request the next response answers; nullopt when it cannot be known.
     std::optional<Asked> NextRequest(bool consume);
-    void StartResponse(IResponseSink& out);
+    // `received` is the head as it came.
+    void StartResponse(std::string_view received, IResponseSink& out);
     // Body bytes as received, while rewriting.
     void Rewrite(std::string_view data, IResponseSink& out);
     void Decoded(std::string_view text, IResponseSink& out);
     // Rewrites the held text in windows; all of it when the body has ended.
     void FilterHeld(bool final, IResponseSink& out);
-    // The window just rewritten (in m_scratch), framed as a chunk if need be.
-    void SendWindow(IResponseSink& out);
+    // The window just rewritten at the front of m_held, `written` bytes,
+    // framed as a chunk if need be.
+    void SendWindow(std::size_t written, IResponseSink& out);
     // The body has ended (complete, or cut short or damaged).
     void EndRewrite(bool complete, IResponseSink& out);
 
@@ -68,7 +70,7 @@ private:
 
     RequestSide m_request;  // browser -> upstream thread only
     std::mutex m_askedLock;
-    std::deque<Asked> m_asked;
+    std::vector<Asked> m_asked;
     bool m_requestsLost = false;  // under m_askedLock
 
     // Upstream -> browser thread only.
@@ -79,8 +81,9 @@ private:
     std::unique_ptr<ContentDecoder> m_decoder;
     bool m_chunkedOut = false;
     std::string m_unchunked;  // a read's body bytes without the chunk framing
-    std::string m_held;       // decoded text not rewritten yet (about a window)
-    std::string m_scratch;    // a rewritten window
+    // Room for a chunk's size line, then the decoded text not rewritten yet
+    // (a window at most): a window is rewritten and sent from here.
+    std::string m_held;
     bool m_endConnection = false;
 };
 

@@ -6,6 +6,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <memory>
 #include <string>
 
@@ -24,6 +25,9 @@ struct Collect final : IResponseSink {
 bool Write(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) {
+            continue;  // libFuzzer's own timer signals
+        }
         if (n <= 0) {
             return false;
         }
@@ -38,6 +42,9 @@ std::string Read(int fd, std::size_t count = std::string::npos) {
     char buffer[16384];
     while (data.size() < count) {
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n < 0 && errno == EINTR) {
+            continue;  // libFuzzer's own timer signals
+        }
         if (n <= 0) {
             break;
         }
