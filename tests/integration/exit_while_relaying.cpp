@@ -4,8 +4,10 @@
 // go on filtering pages. Run by filter_integration_tests; in the sanitizer
 // build a relay that touches a destroyed object is reported.
 //   exit_while_relaying     (with XDG_CONFIG_HOME set to a folder of its own)
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -23,18 +25,25 @@ using namespace testsupport;
 
 constexpr int kBrowsers = 4;
 
+std::atomic<long> g_pages{0};
+
 // Asks for page after page on one kept-alive connection, for as long as the
 // process lives.
 void Browse(std::uint16_t port) {
     net::Socket s = ConnectLoopback(port);
     const std::string get = "GET http://o.test/ HTTP/1.1\r\nHost: o.test\r\n\r\n";
     while (SendText(s, get) && !ReceiveResponse(s).empty()) {
+        ++g_pages;
     }
 }
 
 }  // namespace
 
 int main() {
+    // Run at the very end, after the process-wide settings are gone: the
+    // relays go on for a while in a process that has destroyed them, as they
+    // would in a slow exit.
+    std::atexit([] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); });
     SettingsCatalogue& settings = Settings();
     IRegistryStore& store = ProcessRegistryStore();
     // One switch stored on, the others absent, as a user leaves them.
@@ -43,9 +52,9 @@ int main() {
     settings.Minimize.Set(1);
     // The upstream outlives everything here: it must answer until the end.
     auto* upstream = new LoopbackServer([](net::Socket& c) {
-        const std::string page =
-            "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 30\r\n\r\n"
-            "<script>var x = 1;</script>\n";
+        const std::string body = "<script>var x = 1;</script>\n";
+        const std::string page = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                                 std::to_string(body.size()) + "\r\n\r\n" + body;
         while (!ReceiveRequest(c).empty() && SendText(c, page)) {
         }
     });
@@ -68,6 +77,10 @@ int main() {
             std::thread(Browse, port).detach();
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        if (g_pages.load() < 10) {
+            std::fprintf(stderr, "the browsers got %ld pages\n", g_pages.load());
+            return 1;
+        }
     }
     // The window is gone; the connections are not.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
