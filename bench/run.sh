@@ -278,13 +278,16 @@ for ((run = 1; run <= RUNS; run++)); do
   for label in "${THROUGH_ORIGIN[@]}"; do
     wrk_once "ka50:$label" "$label" 50
     sleep 1
-    # One person browsing: one request after another, on a new connection
-    # each time or on one kept alive.
-    wrk_once "one_close:$label" "$label" 1 "Connection: close"
-    sleep 1
-    wrk_once "one_ka:$label" "$label" 1
-    sleep 1
     bulk_once "$label"
+  done
+  # One person browsing: one request after another, on a new connection
+  # each time or on one kept alive; the paths back to back, so that they
+  # meet the same moment of the machine.
+  for label in "${THROUGH_ORIGIN[@]}"; do
+    wrk_once "one_close:$label" "$label" 1 "Connection: close"
+  done
+  for label in "${THROUGH_ORIGIN[@]}"; do
+    wrk_once "one_ka:$label" "$label" 1
   done
 done
 
