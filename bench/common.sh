@@ -26,18 +26,24 @@ TMP=$(mktemp -d /tmp/quillon-bench-XXXXXX)
 chmod 755 "$TMP"
 PIDS=()
 
+# reap PID: waits up to 5 s for it to end after a SIGTERM, then kills it.
+reap() {
+  local i
+  for ((i = 0; i < 50; i++)); do
+    kill -0 "$1" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+}
+
 cleanup() {
-  local pid i
+  local pid
   for pid in "${PIDS[@]}"; do
     kill -TERM "$pid" 2>/dev/null || true
   done
   for pid in "${PIDS[@]}"; do
-    for ((i = 0; i < 50; i++)); do
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
+    reap "$pid"
   done
   rm -rf "$TMP"
 }
@@ -101,7 +107,7 @@ start_runner() {
 # through 127.0.0.1:UPSTREAM_PORT at its start. It listens on its fixed port
 # 8080. Sets PROGRAM_PID. Needs PROGRAM and REG (the quillon-reg binary).
 start_program() {
-  local name=$1 home=$TMP/$1 setting i
+  local name=$1 home=$TMP/$1 setting n t d
   (exec 3<>/dev/tcp/127.0.0.1/8080) 2>/dev/null && die "port 8080 is in use; the program's port is fixed"
   mkdir -p "$home/config" "$home/data"
   : >"$home/data/proxylist.txt"
@@ -124,12 +130,6 @@ start_program() {
 
 # stop_program: ends the program started last (SIGTERM: it ends its run).
 stop_program() {
-  local i
   kill -TERM "$PROGRAM_PID" 2>/dev/null || true
-  for ((i = 0; i < 50; i++)); do
-    kill -0 "$PROGRAM_PID" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -KILL "$PROGRAM_PID" 2>/dev/null || true
-  wait "$PROGRAM_PID" 2>/dev/null || true
+  reap "$PROGRAM_PID"
 }

@@ -239,6 +239,15 @@ SqliteRegistryStore::Connections* Reader(SqliteRegistryStore::Connections& c,
     return &c;
 }
 
+// With the lock held: the writing connection, opened at the first write.
+sqlite3* Writer(SqliteRegistryStore::Connections& c, const std::filesystem::path& database,
+                std::chrono::milliseconds busyTimeout) {
+    if (!c.writer) {
+        c.writer = Open(database, true, busyTimeout);
+    }
+    return c.writer.get();
+}
+
 }  // namespace
 
 std::unique_ptr<IRegistryKey> SqliteRegistryStore::OpenKey(RegistryRoot root,
@@ -267,16 +276,13 @@ std::unique_ptr<IRegistryKey> SqliteRegistryStore::CreateKey(RegistryRoot root,
                                                              std::string_view path) {
     Connections& c = *m_connections;
     std::lock_guard lock(c.lock);
-    if (!c.writer) {
-        c.writer = Open(m_database, true, m_busyTimeout);
-        if (!c.writer) {
-            return nullptr;
-        }
+    sqlite3* db = Writer(c, m_database, m_busyTimeout);
+    if (db == nullptr) {
+        return nullptr;
     }
-    if (!KeyExists(c.writer.get(), root, path)) {
-        bool created = InTransaction(c.writer.get(), [&] {
-            return Exec(c.writer.get(), kSchema) && InsertKeyRows(c.writer.get(), root, path);
-        });
+    if (!KeyExists(db, root, path)) {
+        bool created =
+            InTransaction(db, [&] { return Exec(db, kSchema) && InsertKeyRows(db, root, path); });
         if (!created) {
             c.writer.reset();
             return nullptr;
@@ -321,13 +327,10 @@ bool SqliteRegistryStore::Store(RegistryRoot root, std::string_view path, std::s
                                 std::uint32_t type, std::string_view bytes) {
     Connections& c = *m_connections;
     std::lock_guard lock(c.lock);
-    if (!c.writer) {
-        c.writer = Open(m_database, true, m_busyTimeout);
-        if (!c.writer) {
-            return false;
-        }
+    sqlite3* db = Writer(c, m_database, m_busyTimeout);
+    if (db == nullptr) {
+        return false;
     }
-    sqlite3* db = c.writer.get();
     const bool stored = InTransaction(db, [&] {
         // The key may have been removed by another process meanwhile.
         if (!InsertKeyRows(db, root, path)) {
