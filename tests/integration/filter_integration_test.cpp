@@ -31,6 +31,13 @@ const std::string kFiltered =
     "<html><head><noscript>var w = //ndow.open('ad.html');</noscript> </head>\n"
     "<body><noobj  data=x></noobj> <p>text</p></body></html>\n";
 
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
 class FilterIntegration : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -90,17 +97,6 @@ protected:
             m_curlStatus = pclose(pipe);
         }
         return out;
-    }
-
-public:
-    static std::string ReadFileForTest(const std::string& path) { return ReadFile(path); }
-
-protected:
-    static std::string ReadFile(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
     }
 
     FakeFilterSwitches m_switches{0, 1, 1};
@@ -261,7 +257,7 @@ TEST(FilterAtExit, TheProcessEndsCleanlyWhileConnectionsRelay) {
                                     "report_thread_leaks=0' " + EXIT_WHILE_RELAYING + " 2>" +
                                     config.Path() + "/err";
         const int status = std::system(command.c_str());
-        const std::string err = FilterIntegration::ReadFileForTest(config.Path() + "/err");
+        const std::string err = ReadFile(config.Path() + "/err");
         EXPECT_EQ(status, 0) << err;
         EXPECT_EQ(err.find("AddressSanitizer"), std::string::npos) << err;
         EXPECT_EQ(err.find("ThreadSanitizer"), std::string::npos) << err;
