@@ -24,6 +24,15 @@ struct DatabaseAccess {
     std::size_t entriesPerCommit = 0;
 };
 
+// Statements run together in one transaction: all of `required` must run,
+// or nothing is kept; then each of `optional`, skipped when it names a table
+// or column the database lacks. Each is prepared just before it runs, so a
+// later one may name a table an earlier one made.
+struct DatabaseScript {
+    std::vector<const char*> required;
+    std::vector<const char*> optional;
+};
+
 // What a walk over one kind of row needs: the rows in key order after ?1,
 // at most ?2 of them, as (key, source URL name); the statements that delete
 // one entry, run with ?1 = its key, and what to do instead when the entry is
@@ -40,19 +49,17 @@ struct RowWalkQueries {
     std::vector<const char*> whenKept;
     std::vector<const char*> whenKeptOptional;
     std::vector<const char*> cleanUp;
+    // The same result as deleting every entry of the walk one by one, in a
+    // few statements over whole tables: run when the walk is asked to delete
+    // everything before it has returned an entry. Its failure undoes it, and
+    // the walk then goes entry by entry.
+    DatabaseScript deleteAll;
 };
 
 const RowWalkQueries& FirefoxCookieWalk();
 const RowWalkQueries& FirefoxHistoryWalk();
 const RowWalkQueries& ChromiumCookieWalk();
 const RowWalkQueries& ChromiumHistoryWalk();
-
-// Statements run together in one transaction: all of `required` must run,
-// or nothing is kept; each of `optional` is skipped when its table is missing.
-struct DatabaseScript {
-    std::vector<const char*> required;
-    std::vector<const char*> optional;
-};
 
 const DatabaseScript& FirefoxClearHistory();
 const DatabaseScript& ChromiumClearHistory();
@@ -72,6 +79,10 @@ public:
 
     const UrlCacheEntry* Next() override;
     bool DeleteCurrent() override;
+    // Set-based (RowWalkQueries::deleteAll) when nothing was walked yet and
+    // the database has no triggers of its own that a statement per entry
+    // would meet differently; otherwise entry by entry.
+    std::size_t DeleteAll(const std::stop_token& stop) override;
 
 private:
     struct State;

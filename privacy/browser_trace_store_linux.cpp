@@ -49,6 +49,22 @@ public:
 
     bool DeleteCurrent() override { return m_current && m_current->DeleteCurrent(); }
 
+    std::size_t DeleteAll(const std::stop_token& stop) override {
+        std::size_t failed = 0;
+        while (!stop.stop_requested()) {
+            if (!m_current) {
+                if (m_sources.empty()) {
+                    break;
+                }
+                m_current = m_sources.front()();
+                m_sources.pop_front();
+            }
+            failed += m_current->DeleteAll(stop);
+            m_current.reset();
+        }
+        return failed;
+    }
+
 private:
     std::deque<Source> m_sources;
     std::unique_ptr<IUrlCacheWalk> m_current;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <sstream>
 
 #include "browser_cache_linux.h"
 #include "browser_profile_fixture_linux.h"
@@ -120,6 +121,136 @@ TEST_F(BrowserTraceStoreTest, HistoryGoesAndBookmarksStay) {
     for (const char* table : {"urls", "visits", "keyword_search_terms", "segments"}) {
         EXPECT_EQ(Rows(history, table), 0) << table;
     }
+}
+
+// Every row of every table, in key order: two databases with the same dump
+// hold the same data.
+std::string Dump(const fs::path& db) {
+    std::string dump;
+    std::string tables = Text(db,
+                              "SELECT group_concat(name, ' ') FROM (SELECT name FROM sqlite_master"
+                              " WHERE type = 'table' ORDER BY name)");
+    std::istringstream names(tables);
+    for (std::string table; names >> table;) {
+        dump += table + ": " +
+                Text(db, "SELECT group_concat(r, ' | ') FROM (SELECT quote(json_array(t.*)) AS r"
+                         " FROM \"" + table + "\" AS t ORDER BY 1)") + "\n";
+    }
+    return dump;
+}
+
+// A history as the browsers leave it after some weeks: several visits per
+// page, bookmarks visited and not, a keyword, typed input, annotations,
+// page-interaction rows, visited links, segments.
+void FillProfiles(FakeHome& home) {
+    fs::path firefox = home.AddFirefoxProfile("abcd.default-esr");
+    fs::path places = firefox / "places.sqlite";
+    for (int i = 0; i < 40; ++i) {
+        AddFirefoxVisit(firefox, "http://site" + std::to_string(i % 7) + ".example/p" +
+                                     std::to_string(i), i % 3 == 0);
+        AddFirefoxCookie(firefox, "site" + std::to_string(i % 7) + ".example",
+                         "c" + std::to_string(i));
+    }
+    Sql(places,
+        "INSERT INTO moz_historyvisits(place_id, visit_date, visit_type)"
+        " SELECT id, 1700000000000001, 1 FROM moz_places WHERE id % 2 = 0;"
+        // Bookmarked and visited; bookmarked with a stale counter; a bookmark
+        // that was never visited keeps its frecency; a keyword's page.
+        "INSERT INTO moz_bookmarks(type, fk, parent, position, title, guid) VALUES"
+        " (1, 5, 3, 0, 'a', 'bm1'), (1, 9, 3, 1, 'b', 'bm2'), (1, 12, 3, 2, 'c', 'bm3');"
+        "UPDATE moz_places SET foreign_count = 1 WHERE id IN (5, 9);"
+        "INSERT INTO moz_places(url, title, rev_host, frecency, guid, url_hash, foreign_count,"
+        " origin_id) VALUES('http://unvisited.example/', 'u', 'x', 50, 'unv', 0, 1, 1);"
+        "INSERT INTO moz_bookmarks(type, fk, parent, position, title, guid)"
+        " SELECT 1, max(id), 3, 3, 'u', 'bm4' FROM moz_places;"
+        "INSERT INTO moz_keywords(keyword, place_id) VALUES('kw', 20);"
+        "INSERT INTO moz_annos(place_id, anno_attribute_id, content)"
+        " SELECT id, 1, 'x' FROM moz_places WHERE id % 4 = 1;"
+        "INSERT INTO moz_places_metadata_search_queries(id, terms) VALUES(1, 'q');"
+        "INSERT INTO moz_places_metadata(place_id, referrer_place_id, search_query_id)"
+        " SELECT id, id + 1, 1 FROM moz_places WHERE id < 30;");
+
+    fs::path chromium = home.AddChromiumProfile("Default");
+    fs::path history = chromium / "History";
+    for (int i = 0; i < 30; ++i) {
+        AddChromiumVisit(chromium, "http://c" + std::to_string(i) + ".example/", i % 4 == 0);
+        AddChromiumCookie(chromium / "Cookies", "c" + std::to_string(i) + ".example", "c");
+    }
+    Sql(history,
+        "INSERT INTO visits(url, visit_time, transition) SELECT id, 2, 1 FROM urls;"
+        "INSERT INTO visited_links(link_url_id, top_level_url, frame_url)"
+        " SELECT id, 'http://top/', 'http://frame/' FROM urls;"
+        "INSERT INTO segment_usage(segment_id, time_slot) SELECT id, 1 FROM segments;"
+        "INSERT INTO content_annotations(visit_id, annotation_flags, has_url_keyed_image)"
+        " SELECT id, 0, 0 FROM visits;"
+        "INSERT INTO context_annotations(visit_id, context_annotation_flags)"
+        " SELECT id, 0 FROM visits;");
+}
+
+// The cookie and history walks of a home, entry by entry or all at once.
+std::vector<std::string> CleanAndDump(FakeHome& home, bool allAtOnce,
+                                      const std::string& firefoxChange = {}) {
+    fs::path firefox = home.Home().home / ".mozilla/firefox/abcd.default-esr";
+    fs::path chromium = home.Home().configHome / "chromium/Default";
+    if (!firefoxChange.empty()) {
+        Sql(firefox / "places.sqlite", firefoxChange);
+    }
+    BrowserTraceStore store(home.Home());
+    for (const char* pattern : {kCookiePattern, kHistoryPattern}) {
+        auto walk = store.Walk(pattern);
+        std::size_t failed = 0;
+        if (allAtOnce) {
+            failed = walk->DeleteAll({});
+        } else {
+            while (walk->Next()) {
+                failed += walk->DeleteCurrent() ? 0 : 1;
+            }
+        }
+        EXPECT_EQ(failed, 0u) << pattern;
+    }
+    std::vector<std::string> dumps;
+    for (const fs::path& db : {firefox / "places.sqlite", firefox / "cookies.sqlite",
+                               chromium / "History", chromium / "Cookies"}) {
+        EXPECT_EQ(Text(db, "PRAGMA quick_check"), "ok") << db;
+        dumps.push_back(Dump(db));
+    }
+    return dumps;
+}
+
+TEST(BrowserTraceStoreAllAtOnceTest, DeletingEverythingAtOnceLeavesWhatEntryByEntryLeaves) {
+    FakeHome byEntry, atOnce, undone;
+    for (FakeHome* home : {&byEntry, &atOnce, &undone}) {
+        FillProfiles(*home);
+    }
+    std::vector<std::string> expected = CleanAndDump(byEntry, false);
+    EXPECT_EQ(CleanAndDump(atOnce, true), expected);
+
+    // What stays: the four bookmarked pages and the keyword's page, reset,
+    // the unvisited bookmark with its frecency; no visit, cookie or page of
+    // Chromium.
+    fs::path places = atOnce.Home().home / ".mozilla/firefox/abcd.default-esr/places.sqlite";
+    EXPECT_EQ(Text(places, "SELECT group_concat(id || ':' || visit_count || ':' || typed || ':' ||"
+                           " frecency || ':' || ifnull(last_visit_date, '-'), ' ') FROM"
+                           " (SELECT * FROM moz_places ORDER BY id)"),
+              "5:0:0:0:- 9:0:0:0:- 12:0:0:0:- 20:0:0:0:- 41:0:0:50:-");
+    EXPECT_EQ(Rows(places, "moz_historyvisits"), 0);
+    EXPECT_EQ(Rows(places, "moz_inputhistory"), 0);
+    EXPECT_EQ(Rows(places, "moz_bookmarks"), 4);
+    fs::path history = atOnce.Home().configHome / "chromium/Default/History";
+    for (const char* table : {"urls", "visits", "visited_links", "segments", "segment_usage",
+                              "keyword_search_terms", "content_annotations",
+                              "context_annotations"}) {
+        EXPECT_EQ(Rows(history, table), 0) << table;
+    }
+
+    // A place table the rows cannot be put back into (a generated column)
+    // makes the set-based walk fail half-way: it is undone whole and the
+    // walk goes entry by entry, to the same end.
+    const std::string generated =
+        "ALTER TABLE moz_places ADD COLUMN doubled INTEGER GENERATED ALWAYS AS (id * 2)";
+    FakeHome reference;
+    FillProfiles(reference);
+    EXPECT_EQ(CleanAndDump(undone, true, generated), CleanAndDump(reference, false, generated));
 }
 
 TEST_F(BrowserTraceStoreTest, AnOlderFirefoxWithoutFrecencyFlagsIsCleanedToo) {
@@ -318,13 +449,9 @@ TEST_F(BrowserTraceStoreTest, AnEntryThatWillNotGoDoesNotStopTheWalk) {
     Sql(firefox / "cookies.sqlite",
         "CREATE TRIGGER guard BEFORE DELETE ON moz_cookies WHEN old.name = 'keep'"
         " BEGIN SELECT RAISE(ABORT, 'in use'); END");
-    int failed = 0;
-    auto walk = store.Walk(kCookiePattern);
-    while (walk->Next()) {
-        failed += walk->DeleteCurrent() ? 0 : 1;
-    }
-    walk.reset();
-    EXPECT_EQ(failed, 1);
+    // As the cookie step deletes: everything at once where it can.
+    std::size_t failed = store.Walk(kCookiePattern)->DeleteAll({});
+    EXPECT_EQ(failed, 1u);
     EXPECT_EQ(
         Count(firefox / "cookies.sqlite", "SELECT count(*) FROM moz_cookies WHERE name = 'keep'"),
         1);
@@ -340,14 +467,8 @@ TEST_F(BrowserTraceStoreTest, ABookmarkThatCannotBeResetKeepsItsVisitsToo) {
     Sql(places, "CREATE TRIGGER guard BEFORE UPDATE ON moz_places WHEN old.id = " +
                     std::to_string(marked) + " BEGIN SELECT RAISE(ABORT, 'busy'); END");
 
-    int failed = 0;
-    auto walk = store.Walk(kHistoryPattern);
-    while (walk->Next()) {
-        failed += walk->DeleteCurrent() ? 0 : 1;
-    }
-    walk.reset();
-
-    EXPECT_EQ(failed, 1);
+    std::size_t failed = store.Walk(kHistoryPattern)->DeleteAll({});
+    EXPECT_EQ(failed, 1u);
     // Not half done: the visit and the typed input of the kept page are there.
     EXPECT_EQ(Count(places, "SELECT count(*) FROM moz_historyvisits WHERE place_id = " +
                                 std::to_string(marked)),

@@ -13,11 +13,16 @@ bool ContentEntry(std::uint32_t type) {
 }
 
 // Deletes each accepted entry as soon as it is read, before the next one is
-// asked for; an entry that will not go is left for the next cycle.
+// asked for; an entry that will not go is left for the next cycle. A step
+// that takes every entry lets the store delete them all at once.
 void CleanWalk(IUrlCache& cache, const char* pattern, EntryTest accept,
                const std::stop_token& stop) {
     std::unique_ptr<IUrlCacheWalk> walk = cache.Walk(pattern);
     if (!walk) {
+        return;
+    }
+    if (accept == &AnyEntry) {
+        walk->DeleteAll(stop);
         return;
     }
     while (!stop.stop_requested()) {

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -34,6 +36,16 @@ public:
     // Deletes the entry last returned by Next, before the walk moves on.
     // False when it could not be deleted; the walk goes on regardless.
     virtual bool DeleteCurrent() = 0;
+    // Deletes every entry Next has not returned yet; gives how many would
+    // not go. A stop request ends it between two entries. Stores that can
+    // delete many entries at once do so.
+    virtual std::size_t DeleteAll(const std::stop_token& stop) {
+        std::size_t failed = 0;
+        while (!stop.stop_requested() && Next() != nullptr) {
+            failed += DeleteCurrent() ? 0 : 1;
+        }
+        return failed;
+    }
 };
 
 class IUrlCache {
