@@ -29,6 +29,23 @@ bool IsChromiumEntryName(std::string_view name) {
     return name.size() == 18 && name.substr(16) == "_0" && AllHex(name.substr(0, 16));
 }
 
+// Every name a cache folder of the browser's holds: its entry files and, for
+// Chromium's simple cache, their stream files, the index and its folder.
+bool IsCacheFolderName(BrowserKind kind, std::string_view name, bool directory) {
+    if (kind == BrowserKind::Firefox) {
+        return !directory && IsFirefoxEntryName(name);
+    }
+    if (name == "index-dir") {
+        return directory;
+    }
+    if (directory) {
+        return false;
+    }
+    return name == "index" || (name.size() == 18 && name[16] == '_' &&
+                                (name[17] == '0' || name[17] == '1' || name[17] == 's') &&
+                                AllHex(name.substr(0, 16)));
+}
+
 std::uint32_t BigEndian32(const unsigned char* p) {
     return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
            std::uint32_t{p[3]};
@@ -40,6 +57,79 @@ std::uint32_t LittleEndian32(const unsigned char* p) {
 }
 
 constexpr std::uint32_t kMaxKeyLength = 64 * 1024;
+
+constexpr std::uint64_t kChromiumMagic = 0xfcfb6d1ba7725c30ULL;
+
+std::uint64_t LittleEndian64(const unsigned char* p) {
+    return LittleEndian32(p) | (std::uint64_t{LittleEndian32(p + 4)} << 32);
+}
+
+// Chromium's index file starts with the magic number of its entry files.
+bool IsChromiumCacheIndex(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    unsigned char head[8];
+    return in.read(reinterpret_cast<char*>(head), sizeof head) &&
+           LittleEndian64(head) == kChromiumMagic;
+}
+
+// Empties a cache folder in one rename when everything in it is the cache's
+// own (for Chromium, behind an index file of its format): the files are then
+// removed where the browser no longer looks. Firefox
+// rebuilds its index (cache2/index) from the empty folder, Chromium its real
+// index (index-dir) likewise; Chromium's index file, which marks the folder as
+// a cache of its format, is put back. False, with nothing changed, when the
+// folder holds anything else or cannot be moved.
+bool EmptyCacheFolder(BrowserKind kind, const fs::path& folder) {
+    std::error_code ec;
+    fs::path trash = folder.parent_path() / ("." + folder.filename().string() + ".emptying");
+    // What an interrupted run left.
+    if (fs::symlink_status(trash, ec).type() == fs::file_type::directory) {
+        fs::remove_all(trash, ec);
+    }
+    if (fs::symlink_status(folder, ec).type() != fs::file_type::directory) {
+        return false;
+    }
+    std::size_t files = 0;
+    for (fs::directory_iterator it(folder, ec), end; it != end; it.increment(ec)) {
+        if (ec) {
+            return false;
+        }
+        fs::file_type type = it->symlink_status(ec).type();
+        bool directory = type == fs::file_type::directory;
+        std::string name = it->path().filename().string();
+        if ((!directory && type != fs::file_type::regular) ||
+            !IsCacheFolderName(kind, name, directory)) {
+            return false;
+        }
+        files += name.starts_with("index") ? 0 : 1;
+    }
+    if (ec) {
+        return false;
+    }
+    if (files == 0) {
+        return true;
+    }
+    if (kind == BrowserKind::Chromium && !IsChromiumCacheIndex(folder / "index")) {
+        return false;
+    }
+    fs::perms perms = fs::status(folder, ec).permissions();
+    fs::rename(folder, trash, ec);
+    if (ec) {
+        return false;
+    }
+    fs::create_directory(folder, ec);
+    fs::permissions(folder, perms, ec);
+    if (kind == BrowserKind::Chromium) {
+        fs::rename(trash / "index", folder / "index", ec);
+    } else {
+        for (const char* index : {"index", "index.log"}) {
+            fs::remove(folder.parent_path() / index, ec);
+        }
+    }
+    fs::remove_all(trash, ec);
+    return true;
+}
+
 
 // An entry's bytes, read where the format points: a cache entry may be many
 // megabytes, of which only the key is wanted.
@@ -124,14 +214,12 @@ std::string FirefoxEntryUrl(EntryBytes& entry) {
 // Chromium's simple cache: magic (8 bytes, little-endian), version, key
 // length, key hash, padding; then the key "1/0/_dk_<site> <site> <url>".
 std::string ChromiumEntryUrl(EntryBytes& entry) {
-    constexpr std::uint64_t kMagic = 0xfcfb6d1ba7725c30ULL;
     unsigned char head[24];
     if (!entry.ReadAt(0, head, sizeof head)) {
         return {};
     }
-    std::uint64_t magic = LittleEndian32(head) | (std::uint64_t{LittleEndian32(head + 4)} << 32);
     std::uint32_t keyLength = LittleEndian32(head + 12);
-    if (magic != kMagic || keyLength == 0 || keyLength > kMaxKeyLength) {
+    if (LittleEndian64(head) != kChromiumMagic || keyLength == 0 || keyLength > kMaxKeyLength) {
         return {};
     }
     std::string key(keyLength, '\0');
@@ -166,8 +254,10 @@ std::string ChromiumCacheEntryUrlOfBytes(std::string_view entry) {
 
 struct CacheFolderWalk::State {
     BrowserKind kind;
+    fs::path folder;
     fs::directory_iterator it;
     bool open = false;
+    bool started = false;
     fs::path currentFile;
     std::string name;
     UrlCacheEntry entry;
@@ -176,9 +266,7 @@ struct CacheFolderWalk::State {
 CacheFolderWalk::CacheFolderWalk(BrowserKind kind, fs::path folder)
     : m_state(std::make_unique<State>()) {
     m_state->kind = kind;
-    std::error_code ec;
-    m_state->it = fs::directory_iterator(folder, ec);
-    m_state->open = !ec;
+    m_state->folder = std::move(folder);
 }
 
 CacheFolderWalk::~CacheFolderWalk() = default;
@@ -187,6 +275,11 @@ const UrlCacheEntry* CacheFolderWalk::Next() {
     State& s = *m_state;
     s.currentFile.clear();
     std::error_code ec;
+    if (!s.started) {
+        s.started = true;
+        s.it = fs::directory_iterator(s.folder, ec);
+        s.open = !ec;
+    }
     while (s.open && s.it != fs::directory_iterator()) {
         fs::path file = s.it->path();
         bool regular = s.it->is_regular_file(ec) && !s.it->is_symlink(ec);
@@ -235,4 +328,14 @@ bool CacheFolderWalk::DeleteCurrent() {
     }
     s.currentFile.clear();
     return removed;
+}
+
+std::size_t CacheFolderWalk::DeleteAll(const std::stop_token& stop, std::uint32_t skipTypes) {
+    // Entries of a cache folder are content: type 0.
+    if (!m_state->started && !stop.stop_requested() &&
+        EmptyCacheFolder(m_state->kind, m_state->folder)) {
+        m_state->started = true;
+        return 0;
+    }
+    return IUrlCacheWalk::DeleteAll(stop, skipTypes);
 }

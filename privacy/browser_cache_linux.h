@@ -23,6 +23,10 @@ public:
 
     const UrlCacheEntry* Next() override;
     bool DeleteCurrent() override;
+    // A folder that holds nothing but the cache's own files is emptied as a
+    // whole: renamed aside, replaced by an empty one and removed, and the
+    // cache's index is made to be rebuilt. Otherwise entry by entry.
+    std::size_t DeleteAll(const std::stop_token& stop, std::uint32_t skipTypes = 0) override;
 
 private:
     struct State;

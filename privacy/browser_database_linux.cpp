@@ -524,9 +524,10 @@ bool RowWalk::DeleteCurrent() {
     return true;
 }
 
-std::size_t RowWalk::DeleteAll(const std::stop_token& stop) {
+std::size_t RowWalk::DeleteAll(const std::stop_token& stop, std::uint32_t skipTypes) {
     State& s = *m_state;
     if (!s.walked && !s.exhausted && s.Usable() && s.access.entriesPerCommit == 0 &&
+        (s.queries->entryType & skipTypes) == 0 &&
         !s.queries->deleteAll.required.empty()) {
         // An empty table costs one read and no write. FetchBatch leaves the
         // batch unread, so a walk entry by entry still starts at its first row.
@@ -543,7 +544,7 @@ std::size_t RowWalk::DeleteAll(const std::stop_token& stop) {
             return 0;
         }
     }
-    return IUrlCacheWalk::DeleteAll(stop);
+    return IUrlCacheWalk::DeleteAll(stop, skipTypes);
 }
 
 bool RunDatabaseScript(const fs::path& database, const DatabaseScript& script,

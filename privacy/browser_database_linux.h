@@ -82,7 +82,7 @@ public:
     // Set-based (RowWalkQueries::deleteAll) when nothing was walked yet and
     // the database has no triggers of its own that a statement per entry
     // would meet differently; otherwise entry by entry.
-    std::size_t DeleteAll(const std::stop_token& stop) override;
+    std::size_t DeleteAll(const std::stop_token& stop, std::uint32_t skipTypes = 0) override;
 
 private:
     struct State;

@@ -49,7 +49,7 @@ public:
 
     bool DeleteCurrent() override { return m_current && m_current->DeleteCurrent(); }
 
-    std::size_t DeleteAll(const std::stop_token& stop) override {
+    std::size_t DeleteAll(const std::stop_token& stop, std::uint32_t skipTypes) override {
         std::size_t failed = 0;
         while (!stop.stop_requested()) {
             if (!m_current) {
@@ -59,7 +59,7 @@ public:
                 m_current = m_sources.front()();
                 m_sources.pop_front();
             }
-            failed += m_current->DeleteAll(stop);
+            failed += m_current->DeleteAll(stop, skipTypes);
             m_current.reset();
         }
         return failed;

@@ -510,6 +510,58 @@ TEST_F(BrowserTraceStoreTest, CacheWalksListOnlyEntryFiles) {
     EXPECT_TRUE(fs::exists(chromiumCache / "1111111111111111_0"));
 }
 
+TEST_F(BrowserTraceStoreTest, CacheFoldersOfTheBrowsersOwnAreEmptiedWhole) {
+    fs::path firefox = home.AddFirefoxProfile("abcd.default-esr");
+    home.AddChromiumProfile("Default");
+    fs::path cache2 = home.Home().cacheHome / "mozilla/firefox/abcd.default-esr/cache2";
+    fs::path entries = cache2 / "entries";
+    fs::path chromiumCache = home.Home().cacheHome / "chromium/Default/Cache/Cache_Data";
+    for (int i = 0; i < 50; ++i) {
+        char hex[24];
+        std::snprintf(hex, sizeof hex, "%016x", i);
+        WriteFirefoxCacheEntry(entries, std::string(24, 'A') + hex, "http://f.example/");
+        WriteChromiumCacheEntry(chromiumCache, hex, "http://c.example/");
+    }
+    WriteChromiumCacheIndex(chromiumCache);
+    std::ofstream(cache2 / "index") << "index of 50 entries";
+    std::ofstream(cache2 / "doomed" / "keep") << "";
+    fs::permissions(entries, fs::perms::owner_all);
+    // What a run cut short left beside the folder.
+    fs::create_directories(cache2 / ".entries.emptying" / "old");
+
+    DeleteTemporaryFiles(store.Stores());
+
+    EXPECT_TRUE(fs::is_empty(entries));
+    EXPECT_EQ(fs::status(entries).permissions() & fs::perms::all, fs::perms::owner_all);
+    // Firefox builds its index again from the empty folder.
+    EXPECT_FALSE(fs::exists(cache2 / "index"));
+    EXPECT_FALSE(fs::exists(cache2 / ".entries.emptying"));
+    // Chromium keeps its index file, which says the folder is its cache,
+    // and rebuilds the real index.
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(chromiumCache)) {
+        left.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(left, std::vector<std::string>{"index"});
+    EXPECT_FALSE(fs::exists(chromiumCache.parent_path() / ".Cache_Data.emptying"));
+
+    // A folder with anything else in it loses only the entries, one by one;
+    // a link is never followed.
+    fs::path outside = home.Home().home / "outside";
+    fs::create_directories(outside);
+    std::ofstream(outside / "mine") << "mine";
+    WriteChromiumCacheEntry(chromiumCache, "00000000000000aa", "http://c.example/");
+    fs::create_directory_symlink(outside, chromiumCache / "linked");
+    WriteFirefoxCacheEntry(entries, std::string(40, 'C'), "http://f.example/");
+    std::ofstream(entries / "notes.txt") << "mine";
+    FullSweep(store.Stores());
+    EXPECT_FALSE(fs::exists(chromiumCache / "00000000000000aa_0"));
+    EXPECT_TRUE(fs::exists(outside / "mine"));
+    EXPECT_TRUE(fs::is_symlink(chromiumCache / "linked"));
+    EXPECT_FALSE(fs::exists(entries / std::string(40, 'C')));
+    EXPECT_TRUE(fs::exists(entries / "notes.txt"));
+}
+
 TEST_F(BrowserTraceStoreTest, DamagedCacheEntriesGiveNoUrlAndNeverReadBeyondTheFile) {
     fs::path folder = home.Home().home / "entries";
     WriteFirefoxCacheEntry(folder, std::string(40, 'A'), "http://one.example/page");

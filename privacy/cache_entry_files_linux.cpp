@@ -38,6 +38,13 @@ void WriteFirefoxCacheEntry(const fs::path& folder, const std::string& hexName,
     WriteBytes(folder / hexName, file);
 }
 
+void WriteChromiumCacheIndex(const fs::path& folder) {
+    // Magic number, version, two reserved words.
+    std::string index{"\x30\x5c\x72\xa7\x1b\x6d\xfb\xfc\x09\0\0\0", 12};
+    WriteBytes(folder / "index", index + std::string(8, '\0'));
+    WriteBytes(folder / "index-dir" / "the-real-index", "entries");
+}
+
 void WriteChromiumCacheEntry(const fs::path& folder, const std::string& hexName,
                              const std::string& url) {
     // The key names the top frame and the frame site before the URL.

@@ -15,5 +15,8 @@ void WriteFirefoxCacheEntry(const fs::path& folder, const std::string& hexName,
 // <hexName>_0 with the key and body, <hexName>_1 and <hexName>_s beside it.
 void WriteChromiumCacheEntry(const fs::path& folder, const std::string& hexName,
                              const std::string& url);
+// The index file that marks a folder as Chromium's simple cache, and the
+// real index in index-dir/ beside it.
+void WriteChromiumCacheIndex(const fs::path& folder);
 
 }  // namespace privacytest

@@ -2,59 +2,35 @@
 
 namespace {
 
-using EntryTest = bool (*)(std::uint32_t type);
-
-bool AnyEntry(std::uint32_t) {
-    return true;
-}
-
-bool ContentEntry(std::uint32_t type) {
-    return (type & kCookieOrHistoryMask) == 0;
-}
-
-// Deletes each accepted entry as soon as it is read, before the next one is
-// asked for; an entry that will not go is left for the next cycle. A step
-// that takes every entry lets the store delete them all at once.
-void CleanWalk(IUrlCache& cache, const char* pattern, EntryTest accept,
+// Deletes each entry that has none of skipTypes as soon as it is read, before
+// the next one is asked for (or all of them at once where the store can); an
+// entry that will not go is left for the next cycle.
+void CleanWalk(IUrlCache& cache, const char* pattern, std::uint32_t skipTypes,
                const std::stop_token& stop) {
-    std::unique_ptr<IUrlCacheWalk> walk = cache.Walk(pattern);
-    if (!walk) {
-        return;
-    }
-    if (accept == &AnyEntry) {
-        walk->DeleteAll(stop);
-        return;
-    }
-    while (!stop.stop_requested()) {
-        const UrlCacheEntry* entry = walk->Next();
-        if (entry == nullptr) {
-            break;
-        }
-        if (accept(entry->type)) {
-            walk->DeleteCurrent();
-        }
+    if (std::unique_ptr<IUrlCacheWalk> walk = cache.Walk(pattern)) {
+        walk->DeleteAll(stop, skipTypes);
     }
 }
 
 }  // namespace
 
 void DeleteCookies(const TraceStores& stores, std::stop_token stop) {
-    CleanWalk(stores.cache, kCookiePattern, &AnyEntry, stop);
+    CleanWalk(stores.cache, kCookiePattern, 0, stop);
 }
 
 void DeleteHistoryEntries(const TraceStores& stores, std::stop_token stop) {
-    CleanWalk(stores.cache, kHistoryPattern, &AnyEntry, stop);
+    CleanWalk(stores.cache, kHistoryPattern, 0, stop);
     if (!stop.stop_requested()) {
         stores.history.Clear();
     }
 }
 
 void DeleteTemporaryFiles(const TraceStores& stores, std::stop_token stop) {
-    CleanWalk(stores.cache, nullptr, &ContentEntry, stop);
+    CleanWalk(stores.cache, nullptr, kCookieOrHistoryMask, stop);
 }
 
 void FullSweep(const TraceStores& stores, std::stop_token stop) {
-    CleanWalk(stores.cache, nullptr, &AnyEntry, stop);
+    CleanWalk(stores.cache, nullptr, 0, stop);
     if (!stop.stop_requested()) {
         stores.history.Clear();
     }

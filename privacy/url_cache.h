@@ -36,13 +36,20 @@ public:
     // Deletes the entry last returned by Next, before the walk moves on.
     // False when it could not be deleted; the walk goes on regardless.
     virtual bool DeleteCurrent() = 0;
-    // Deletes every entry Next has not returned yet; gives how many would
-    // not go. A stop request ends it between two entries. Stores that can
-    // delete many entries at once do so.
-    virtual std::size_t DeleteAll(const std::stop_token& stop) {
+    // Deletes every entry Next has not returned yet whose type has none of
+    // the bits of skipTypes, each as if read and deleted in turn; gives how
+    // many would not go. A stop request ends it between two entries. Stores
+    // that can delete many entries at once do so.
+    virtual std::size_t DeleteAll(const std::stop_token& stop, std::uint32_t skipTypes = 0) {
         std::size_t failed = 0;
-        while (!stop.stop_requested() && Next() != nullptr) {
-            failed += DeleteCurrent() ? 0 : 1;
+        while (!stop.stop_requested()) {
+            const UrlCacheEntry* entry = Next();
+            if (entry == nullptr) {
+                break;
+            }
+            if ((entry->type & skipTypes) == 0) {
+                failed += DeleteCurrent() ? 0 : 1;
+            }
         }
         return failed;
     }
