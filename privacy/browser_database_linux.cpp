@@ -1,6 +1,7 @@
 #include "browser_database_linux.h"
 
 #include <limits>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -101,23 +102,44 @@ constexpr const char* kFirefoxNotBookmarked =
     " AND NOT EXISTS (SELECT 1 FROM moz_keywords WHERE place_id = moz_places.id)";
 
 // Every place with a trace of a visit, and every place nothing else refers
-// to; bookmarks that were never visited are not history.
-constexpr const char* kFirefoxHistoryPlace =
-    "(foreign_count = 0 OR visit_count <> 0 OR last_visit_date IS NOT NULL OR typed <> 0"
+// to; bookmarks that were never visited are not history, and a kept place
+// with nothing left to reset is not walked again every cycle.
+const std::string kFirefoxHistoryPlace =
+    std::string("((") + kFirefoxNotBookmarked +
+    ") OR visit_count <> 0 OR last_visit_date IS NOT NULL OR typed <> 0"
     " OR EXISTS (SELECT 1 FROM moz_historyvisits WHERE place_id = moz_places.id))";
+
+// "DELETE FROM t" of a table that holds no row: emptying a table writes its
+// page even when there is nothing in it, and the clean-ups run every ten
+// seconds over databases that are mostly clean already.
+bool EmptiesAnEmptyTable(sqlite3* db, std::string_view sql) {
+    constexpr std::string_view kDeleteFrom = "DELETE FROM ";
+    if (!sql.starts_with(kDeleteFrom) ||
+        sql.find(' ', kDeleteFrom.size()) != std::string_view::npos) {
+        return false;
+    }
+    std::string probe = "SELECT 1 FROM " + std::string(sql.substr(kDeleteFrom.size())) + " LIMIT 1";
+    Statement stmt = Prepare(db, probe.c_str());
+    return stmt && sqlite3_step(stmt.get()) == SQLITE_DONE;
+}
 
 // Runs the required statements, then the optional ones that the database
 // has what they name for; false at the first failure.
 bool RunScript(sqlite3* db, const DatabaseScript& script) {
-    for (const char* sql : script.required) {
+    auto run = [db](const char* sql, bool required) {
         Statement stmt = Prepare(db, sql);
-        if (!stmt || !RunWithKey(stmt.get(), 0)) {
+        if (!stmt) {
+            return !required;
+        }
+        return EmptiesAnEmptyTable(db, sql) || RunWithKey(stmt.get(), 0);
+    };
+    for (const char* sql : script.required) {
+        if (!run(sql, true)) {
             return false;
         }
     }
     for (const char* sql : script.optional) {
-        Statement stmt = Prepare(db, sql);
-        if (stmt && !RunWithKey(stmt.get(), 0)) {
+        if (!run(sql, false)) {
             return false;
         }
     }

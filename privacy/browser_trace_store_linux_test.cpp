@@ -6,6 +6,7 @@
 #include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "browser_cache_linux.h"
 #include "browser_profile_fixture_linux.h"
@@ -251,6 +252,31 @@ TEST(BrowserTraceStoreAllAtOnceTest, DeletingEverythingAtOnceLeavesWhatEntryByEn
     FakeHome reference;
     FillProfiles(reference);
     EXPECT_EQ(CleanAndDump(undone, true, generated), CleanAndDump(reference, false, generated));
+}
+
+TEST(BrowserTraceStoreAllAtOnceTest, ACycleOverCleanProfilesWritesNothing) {
+    FakeHome home;
+    FillProfiles(home);
+    BrowserTraceStore store(home.Home());
+    CleanEverything(store);
+    // Every file of the profiles as it is now, with its size and time.
+    auto snapshot = [&home] {
+        std::vector<std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(home.Home().home)) {
+            if (entry.is_regular_file()) {
+                files.push_back(entry.path().string() + " " + std::to_string(entry.file_size()) +
+                                " " +
+                                std::to_string(entry.last_write_time().time_since_epoch().count()));
+            }
+        }
+        std::sort(files.begin(), files.end());
+        return files;
+    };
+    std::vector<std::string> cleaned = snapshot();
+    // Far enough apart for a coarse file clock to tell a write.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    CleanEverything(store);
+    EXPECT_EQ(snapshot(), cleaned);
 }
 
 TEST_F(BrowserTraceStoreTest, AnOlderFirefoxWithoutFrecencyFlagsIsCleanedToo) {
