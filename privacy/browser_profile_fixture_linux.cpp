@@ -100,6 +100,10 @@ std::string FileBytes(const fs::path& file) {
     return ReadText(file);
 }
 
+void WriteFile(const fs::path& file, const std::string& text) {
+    WriteText(file, text);
+}
+
 FakeHome::FakeHome() {
     char pattern[] = "/tmp/quillon-privacy-XXXXXX";
     const char* made = mkdtemp(pattern);

@@ -25,6 +25,8 @@ long long Count(const fs::path& file, const std::string& sql);
 // The first column of the first row, as text.
 std::string Text(const fs::path& file, const std::string& sql);
 std::string FileBytes(const fs::path& file);
+// Writes a file, making the folders it is in.
+void WriteFile(const fs::path& file, const std::string& text);
 
 // A home folder, removed with everything in it.
 class FakeHome {

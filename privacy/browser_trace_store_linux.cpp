@@ -5,8 +5,10 @@
 #include <deque>
 #include <functional>
 #include <system_error>
+#include <utility>
 
 #include "browser_cache_linux.h"
+#include "browser_site_data_linux.h"
 
 namespace fs = std::filesystem;
 
@@ -70,6 +72,34 @@ private:
     std::unique_ptr<IUrlCacheWalk> m_current;
 };
 
+// The site data of a profile (local storage, IndexedDB, service workers) as
+// one cookie entry: a page keeps an id there as in a cookie, so it goes with
+// the cookies. The entry is always there; what it holds is looked at only
+// when it is deleted, which costs a few stat calls for a clean profile.
+class SiteDataWalk final : public IUrlCacheWalk {
+public:
+    explicit SiteDataWalk(BrowserProfile profile)
+        : m_profile(std::move(profile)), m_name("Cookie:site data@" + m_profile.directory.string()) {}
+
+    const UrlCacheEntry* Next() override {
+        m_current = !m_done;
+        m_done = true;
+        m_entry = {m_name, kCookieCacheEntry};
+        return m_current ? &m_entry : nullptr;
+    }
+    bool DeleteCurrent() override {
+        bool current = std::exchange(m_current, false);
+        return current && ClearSiteData(m_profile);
+    }
+
+private:
+    BrowserProfile m_profile;
+    std::string m_name;
+    UrlCacheEntry m_entry;
+    bool m_done = false;
+    bool m_current = false;
+};
+
 enum class Search { Cookies, History, Content, Nothing };
 
 Search SearchFor(const char* pattern) {
@@ -118,6 +148,7 @@ std::unique_ptr<IUrlCacheWalk> BrowserTraceStore::Walk(const char* pattern) {
                     return std::make_unique<RowWalk>(database, queries, access);
                 });
             }
+            walk->Add([profile] { return std::make_unique<SiteDataWalk>(profile); });
         } else {
             const RowWalkQueries& queries = firefox ? FirefoxHistoryWalk() : ChromiumHistoryWalk();
             walk->Add([database = HistoryDatabase(profile), &queries, access] {

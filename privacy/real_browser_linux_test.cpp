@@ -1,7 +1,8 @@
 // Real Chromium and Firefox, headless, in a private network namespace that has only its
 // own loopback, and a dead proxy for anything that is not loopback. A small
 // origin server inside the same namespace sets a cookie and logs the Cookie
-// header of every request.
+// header of every request. Its /storage page reports what it finds in its
+// local storage (/report?found=…) and then stores a value there.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -78,17 +80,27 @@ int RunBounded(const std::vector<std::string>& argv, const std::vector<std::stri
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The report is a synchronous request, made while the page is still being
+// parsed: a headless run that ends at the load event has made it by then.
 constexpr const char* kOrigin = R"(import http.server, sys
 log = open(sys.argv[1], 'a')
+STORAGE = b"""<html><body><script>
+var found = localStorage.getItem('k');
+var report = new XMLHttpRequest();
+report.open('GET', '/report?found=' + found, false);
+report.send();
+localStorage.setItem('k', 'v');
+</script></body></html>"""
 class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         log.write('%s cookie=%s\n' % (self.path, self.headers.get('Cookie') or ''))
         log.flush()
-        body = b'<html><body>hello</body></html>'
+        page = self.path == '/'
+        body = b'<html><body>hello</body></html>' if page else STORAGE
         self.send_response(200)
         self.send_header('Set-Cookie', 'session=abc; Max-Age=86400; Path=/')
         self.send_header('Content-Type', 'text/html')
-        self.send_header('Cache-Control', 'max-age=3600')
+        self.send_header('Cache-Control', 'max-age=3600' if page else 'no-store')
         self.send_header('Content-Length', str(len(body)))
         self.end_headers()
         self.wfile.write(body)
@@ -101,7 +113,9 @@ constexpr const char* kChromium =
     "chromium --headless --no-sandbox --disable-gpu --proxy-server=127.0.0.1:9"
     " --disable-background-networking --disable-component-update --disable-sync"
     " --no-first-run --disable-quic --user-data-dir=\"$XDG_CONFIG_HOME/chromium\""
-    " --dump-dom http://127.0.0.1:18080/";
+    " --dump-dom ";
+constexpr const char* kPage = "http://127.0.0.1:18080/";
+constexpr const char* kStoragePage = "http://127.0.0.1:18080/storage";
 
 class BrowserVisit {
 public:
@@ -140,6 +154,23 @@ public:
         return lines;
     }
 
+    // Visits the storage page once: what it found in its local storage
+    // ("null" for nothing), or "" when it made no report.
+    std::string VisitStoragePage() {
+        std::size_t seen = Requests().size();
+        if (!Visit()) {
+            return "";
+        }
+        constexpr std::string_view kReport = "/report?found=";
+        std::vector<std::string> requests = Requests();
+        for (std::size_t i = seen; i < requests.size(); ++i) {
+            if (requests[i].starts_with(kReport)) {
+                return requests[i].substr(kReport.size(), requests[i].find(' ') - kReport.size());
+            }
+        }
+        return "";
+    }
+
 private:
     BrowserHome m_home;
     fs::path m_work;
@@ -162,7 +193,7 @@ TEST(ChromiumCleaningTest, OneCycleLeavesNoCookiesNorHistoryAndTheNextVisitSends
     const BrowserHome& home = fake.Home();
     fs::path work = home.home / "work";
     fs::create_directories(work);
-    BrowserVisit browser(home, work, kChromium);
+    BrowserVisit browser(home, work, std::string(kChromium) + kPage);
 
     ASSERT_TRUE(browser.Visit());
     std::size_t firstVisit = browser.Requests().size();
@@ -231,6 +262,40 @@ user_pref("network.connectivity-service.enabled", false);
 user_pref("extensions.update.enabled", false);
 )";
 
+// The profile exists, with its prefs, before Firefox ever starts on it.
+fs::path AddFirefoxTestProfile(const BrowserHome& home) {
+    fs::path root = home.home / ".mozilla" / "firefox";
+    fs::path profile = root / "quillon.test";
+    fs::create_directories(profile);
+    std::ofstream(profile / "user.js") << kFirefoxPrefs;
+    std::ofstream(root / "profiles.ini")
+        << "[Profile0]\nName=test\nIsRelative=1\nPath=quillon.test\nDefault=1\n";
+    return profile;
+}
+
+std::string FirefoxVisiting(const fs::path& profile, const fs::path& work, const char* url) {
+    return "firefox-esr --headless -profile '" + profile.string() + "' --screenshot '" +
+           (work / "shot.png").string() + "' " + url;
+}
+
+// What a page keeps in its local storage lasts from one run to the next, and
+// one cookie step in between leaves the next run nothing to find. `stored` is
+// where the browser keeps it; `kept` must survive the step.
+void ExpectCookieStepClearsLocalStorage(const BrowserHome& home, BrowserVisit& browser,
+                                        const fs::path& stored, const fs::path& kept) {
+    ASSERT_EQ(browser.VisitStoragePage(), "null");
+    ASSERT_EQ(browser.VisitStoragePage(), "v") << "the browser kept no local storage";
+    ASSERT_TRUE(fs::exists(stored));
+    ASSERT_TRUE(fs::exists(kept));
+
+    BrowserTraceStore store(home);
+    DeleteCookies(store.Stores());
+    EXPECT_FALSE(fs::exists(stored));
+    EXPECT_TRUE(fs::exists(kept));
+
+    EXPECT_EQ(browser.VisitStoragePage(), "null") << "the page found what it stored before";
+}
+
 TEST(FirefoxCleaningTest, CookiesAndHistoryGoAndTheDefaultBookmarksStay) {
     if (!CanLaunch("firefox-esr")) {
         GTEST_SKIP() << "needs firefox-esr, unshare with a private network namespace, ip, python3";
@@ -239,17 +304,8 @@ TEST(FirefoxCleaningTest, CookiesAndHistoryGoAndTheDefaultBookmarksStay) {
     const BrowserHome& home = fake.Home();
     fs::path work = home.home / "work";
     fs::create_directories(work);
-    // The profile exists, with its prefs, before Firefox ever starts on it.
-    fs::path root = home.home / ".mozilla" / "firefox";
-    fs::path profile = root / "quillon.test";
-    fs::create_directories(profile);
-    std::ofstream(profile / "user.js") << kFirefoxPrefs;
-    std::ofstream(root / "profiles.ini")
-        << "[Profile0]\nName=test\nIsRelative=1\nPath=quillon.test\nDefault=1\n";
-    BrowserVisit browser(home, work,
-                         "firefox-esr --headless -profile '" + profile.string() +
-                             "' --screenshot '" + (work / "shot.png").string() +
-                             "' http://127.0.0.1:18080/");
+    fs::path profile = AddFirefoxTestProfile(home);
+    BrowserVisit browser(home, work, FirefoxVisiting(profile, work, kPage));
 
     ASSERT_TRUE(browser.Visit());
     ASSERT_EQ(browser.Requests().size(), 1u);
@@ -287,6 +343,35 @@ TEST(FirefoxCleaningTest, CookiesAndHistoryGoAndTheDefaultBookmarksStay) {
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1], "/ cookie=");
     EXPECT_EQ(Count(places, "SELECT count(*) FROM moz_bookmarks"), bookmarks);
+}
+
+TEST(FirefoxCleaningTest, LocalStorageGoesWithTheCookies) {
+    if (!CanLaunch("firefox-esr")) {
+        GTEST_SKIP() << "needs firefox-esr, unshare with a private network namespace, ip, python3";
+    }
+    FakeHome fake;
+    const BrowserHome& home = fake.Home();
+    fs::path work = home.home / "work";
+    fs::create_directories(work);
+    fs::path profile = AddFirefoxTestProfile(home);
+    BrowserVisit browser(home, work, FirefoxVisiting(profile, work, kStoragePage));
+    ExpectCookieStepClearsLocalStorage(home, browser,
+                                       profile / "storage/default/http+++127.0.0.1+18080",
+                                       profile / "storage/permanent/chrome");
+}
+
+TEST(ChromiumCleaningTest, LocalStorageGoesWithTheCookies) {
+    if (!CanLaunch("chromium")) {
+        GTEST_SKIP() << "needs chromium, unshare with a private network namespace, ip, python3";
+    }
+    FakeHome fake;
+    const BrowserHome& home = fake.Home();
+    fs::path work = home.home / "work";
+    fs::create_directories(work);
+    BrowserVisit browser(home, work, std::string(kChromium) + kStoragePage);
+    fs::path profile = home.configHome / "chromium" / "Default";
+    ExpectCookieStepClearsLocalStorage(home, browser, profile / "Local Storage",
+                                       profile / "Preferences");
 }
 
 }  // namespace
