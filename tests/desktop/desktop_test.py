@@ -386,6 +386,48 @@ def privacy_flows(r):
                           f"{r.peers.vendor_url}/page.html"], env=r.program.env, timeout=60)
             expect("<title>untouched</title>" in done.stdout and "//ndow.open" in done.stdout,
                    f"the browser ran the page's script: {done.stdout[:400]!r}")
+    with s.step("the cleaning cycle clears a real browser's cookies, history and local storage"):
+        if not shutil.which("chromium") or not r.args.isolated:
+            print("   (skipped: chromium, or a network namespace of our own, is missing)")
+        else:
+            # The page tells the origin what its local storage held, then
+            # stores a value and a cookie.
+            r.peers.write("storage.html", """<html><body><script>
+var report = new XMLHttpRequest();
+report.open('GET', '/report-' + localStorage.getItem('k') + '.txt', false);
+report.send();
+localStorage.setItem('k', 'v');
+document.cookie = 'id=1; max-age=86400; path=/';
+</script></body></html>""")
+            for found in ("null", "v"):
+                r.peers.write(f"report-{found}.txt", found)
+            user_data = os.path.join(r.program.home, ".config", "chromium")
+            profile = os.path.join(user_data, "Default")
+
+            def visit():
+                d.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu",
+                       "--proxy-server=127.0.0.1:8080", "--proxy-bypass-list=<-loopback>",
+                       "--disable-background-networking", "--disable-component-update",
+                       "--disable-sync", "--no-first-run", "--disable-quic",
+                       f"--user-data-dir={user_data}", "--dump-dom",
+                       f"{r.peers.vendor_url}/storage.html"], env=r.program.env, timeout=60)
+
+            def rows(db, table):
+                import sqlite3
+                with sqlite3.connect(f"file:{os.path.join(profile, db)}?mode=ro", uri=True) as c:
+                    return c.execute(f"SELECT count(*) FROM {table}").fetchone()[0]
+
+            visit()
+            expect(r.peers.requests_for("/report-null.txt") == 1, "the page made no report")
+            # The program's cycle, every ten seconds, once the browser has quit.
+            wait_until("the profile cleaned", lambda: (
+                not os.path.exists(os.path.join(profile, "Local Storage"))
+                and os.path.exists(os.path.join(profile, "Cookies"))
+                and rows("Cookies", "cookies") == 0 and rows("History", "urls") == 0), 30)
+            visit()
+            expect(r.peers.requests_for("/report-v.txt") == 0
+                   and r.peers.requests_for("/report-null.txt") == 2,
+                   "the page found what it stored before the cycle")
     with s.step("the blocked pop-ups are counted when the page is shown again"):
         r.click(r.control("page tab", "Settings"))
         r.click(r.control("page tab", "Privacy"))
