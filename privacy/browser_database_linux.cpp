@@ -1,5 +1,7 @@
 #include "browser_database_linux.h"
 
+#include <sys/stat.h>
+
 #include <limits>
 #include <string_view>
 #include <system_error>
@@ -385,7 +387,37 @@ const DatabaseScript& ChromiumBlankTypedAddresses() {
     return script;
 }
 
+namespace {
+
+// Identity, size and time of a file, or "-" when there is none.
+std::string FileState(const std::string& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) {
+        return "-";
+    }
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" +
+           std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+           std::to_string(st.st_mtim.tv_nsec);
+}
+
+std::string DatabaseState(const fs::path& database) {
+    return FileState(database) + " " + FileState(database.string() + "-wal") + " " +
+           FileState(database.string() + "-journal");
+}
+
+}  // namespace
+
+bool CleanDatabases::Unchanged(const fs::path& database, const void* work) const {
+    auto it = m_states.find({database.string(), work});
+    return it != m_states.end() && it->second == DatabaseState(database);
+}
+
+void CleanDatabases::Remember(const fs::path& database, const void* work) {
+    m_states[{database.string(), work}] = DatabaseState(database);
+}
+
 struct RowWalk::State {
+    fs::path database;
     Connection db;
     const RowWalkQueries* queries = nullptr;
     DatabaseAccess access;
@@ -399,11 +431,24 @@ struct RowWalk::State {
     bool exhausted = false;
     bool current = false;
     bool walked = false;  // Next has returned an entry
+    bool committed = false;
     std::size_t deleted = 0;
     std::size_t sinceCommit = 0;
     UrlCacheEntry entry;
 
     bool Usable() const { return transaction && transaction->Open(); }
+
+    // The walk's connection closed, and the database remembered as clean.
+    void CloseClean() {
+        transaction.reset();
+        select.reset();
+        deletes.clear();
+        whenKept.clear();
+        db.reset();
+        if (access.clean != nullptr) {
+            access.clean->Remember(database, queries);
+        }
+    }
 
     bool HasTriggers() const {
         Statement stmt = Prepare(db.get(), "SELECT 1 FROM sqlite_master WHERE type = 'trigger'");
@@ -444,7 +489,7 @@ struct RowWalk::State {
                 }
             }
         }
-        transaction->Commit();
+        committed = transaction->Commit();
     }
 };
 
@@ -453,6 +498,10 @@ RowWalk::RowWalk(const fs::path& database, const RowWalkQueries& queries, Databa
     State& s = *m_state;
     s.queries = &queries;
     s.access = access;
+    s.database = database;
+    if (access.clean != nullptr && access.clean->Unchanged(database, &queries)) {
+        return;
+    }
     s.db = OpenExisting(database, access);
     if (!s.db) {
         return;
@@ -553,28 +602,42 @@ std::size_t RowWalk::DeleteAll(const std::stop_token& stop, std::uint32_t skipTy
         !s.queries->deleteAll.required.empty()) {
         // An empty table costs one read and no write. FetchBatch leaves the
         // batch unread, so a walk entry by entry still starts at its first row.
-        if (!s.FetchBatch()) {
-            s.exhausted = true;
-            s.Finish();
-            return 0;
-        }
-        if (!s.HasTriggers() &&
+        bool done = !s.FetchBatch();
+        if (!done && !s.HasTriggers() &&
             Undoable(s.db.get(), [&s] { return RunScript(s.db.get(), s.queries->deleteAll); })) {
-            s.exhausted = true;
             ++s.deleted;
+            done = true;
+        }
+        if (done) {
+            s.exhausted = true;
             s.Finish();
-            return 0;
         }
     }
-    return IUrlCacheWalk::DeleteAll(stop, skipTypes);
+    std::size_t failed = s.exhausted ? 0 : IUrlCacheWalk::DeleteAll(stop, skipTypes);
+    // Every entry gone and committed: nothing left until the file changes.
+    if (failed == 0 && s.committed) {
+        s.CloseClean();
+    }
+    return failed;
 }
 
 bool RunDatabaseScript(const fs::path& database, const DatabaseScript& script,
                        DatabaseAccess access) {
-    Connection db = OpenExisting(database, access);
-    if (!db) {
-        return false;
+    if (access.clean != nullptr && access.clean->Unchanged(database, &script)) {
+        return true;
     }
-    Transaction transaction(db.get());
-    return transaction.Open() && RunScript(db.get(), script) && transaction.Commit();
+    bool done = false;
+    {
+        Connection db = OpenExisting(database, access);
+        if (!db) {
+            return false;
+        }
+        Transaction transaction(db.get());
+        done = transaction.Open() && RunScript(db.get(), script) && transaction.Commit();
+    }
+    // Closed: a WAL database has put its log back into the file.
+    if (done && access.clean != nullptr) {
+        access.clean->Remember(database, &script);
+    }
+    return done;
 }

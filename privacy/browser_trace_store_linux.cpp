@@ -118,7 +118,9 @@ Search SearchFor(const char* pattern) {
 }  // namespace
 
 BrowserTraceStore::BrowserTraceStore(BrowserHome home, DatabaseAccess access)
-    : m_home(std::move(home)), m_access(access) {}
+    : m_home(std::move(home)), m_access(access) {
+    m_access.clean = &m_clean;
+}
 
 std::unique_ptr<IUrlCacheWalk> BrowserTraceStore::Walk(const char* pattern) {
     auto walk = std::make_unique<ChainedWalk>();

@@ -18,6 +18,8 @@
 class BrowserTraceStore final : public IUrlCache, public IHistoryStore, public ITypedAddresses {
 public:
     explicit BrowserTraceStore(BrowserHome home, DatabaseAccess access = {});
+    BrowserTraceStore(const BrowserTraceStore&) = delete;
+    BrowserTraceStore& operator=(const BrowserTraceStore&) = delete;
 
     std::unique_ptr<IUrlCacheWalk> Walk(const char* pattern) override;
     void Clear() override;
@@ -27,5 +29,6 @@ public:
 
 private:
     BrowserHome m_home;
+    CleanDatabases m_clean;
     DatabaseAccess m_access;
 };

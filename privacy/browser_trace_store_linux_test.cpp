@@ -281,6 +281,18 @@ TEST(BrowserTraceStoreAllAtOnceTest, ACycleOverCleanProfilesWritesNothing) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     CleanEverything(store);
     EXPECT_EQ(snapshot(), cleaned);
+
+    // What a browser writes afterwards is seen: the files changed.
+    fs::path firefox = home.Home().home / ".mozilla/firefox/abcd.default-esr";
+    fs::path chromium = home.Home().configHome / "chromium/Default";
+    AddFirefoxCookie(firefox, "new.example", "n");
+    AddFirefoxVisit(firefox, "http://new.example/", true);
+    AddChromiumVisit(chromium, "http://new.example/", true);
+    CleanEverything(store);
+    EXPECT_EQ(Rows(firefox / "cookies.sqlite", "moz_cookies"), 0);
+    EXPECT_EQ(Rows(firefox / "places.sqlite", "moz_historyvisits"), 0);
+    EXPECT_EQ(Rows(firefox / "places.sqlite", "moz_inputhistory"), 0);
+    EXPECT_EQ(Rows(chromium / "History", "urls"), 0);
 }
 
 TEST_F(BrowserTraceStoreTest, AnOlderFirefoxWithoutFrecencyFlagsIsCleanedToo) {
