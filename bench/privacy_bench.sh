@@ -1,22 +1,25 @@
 #!/usr/bin/env bash
-# Times one cleaning cycle over a generated profile: Firefox ESR and Chromium,
-# each with HISTORY visited pages and COOKIES cookies (real schemas), cleaned
-#  - by the cleaner as shipped (one transaction per database and walk),
-#  - by the same cleaner committing every deleted entry (stopped after
-#    ROW_LIMIT seconds; the rate gives the whole),
-#  - by BleachBit (firefox.cookies firefox.url_history chromium.cookies
-#    chromium.history),
-# each on its own copy of the same profile. Prints a Markdown table.
+# Times cleaning over a generated home of long use (bench/privacy_bench_profile:
+# Firefox ESR and Chromium, each PAGES pages with 1-3 visits, the side tables,
+# cookies, cache entries and site data), each cleaner on its own copy:
+#  - the cleaner as shipped (bench/privacy_bench_clean): one cycle with every
+#    option on, then CYCLES more over the cleaned copy (what the worker pays
+#    every ten seconds);
+#  - OLD_CLEAN, when set: another build of privacy_bench_clean, for a before
+#    and after;
+#  - BleachBit with cookies, history and cache of both browsers, and with
+#    cookies and history only.
+# Prints Markdown tables: times, then what each left.
 #
-#   bench/privacy_bench.sh   [HISTORY=100000 COOKIES=20000 RUNS=3 ROW_LIMIT=120]
+#   bench/privacy_bench.sh   [PAGES=100000 RUNS=3 CYCLES=20 OLD_CLEAN=path]
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${BENCH_BUILD_DIR:-$ROOT/build}
-HISTORY=${HISTORY:-100000}
-COOKIES=${COOKIES:-20000}
+PAGES=${PAGES:-100000}
 RUNS=${RUNS:-3}
-ROW_LIMIT=${ROW_LIMIT:-120}
+CYCLES=${CYCLES:-20}
+OLD_CLEAN=${OLD_CLEAN:-}
 
 say() { printf '%s\n' "$*" >&2; }
 
@@ -29,74 +32,111 @@ CLEAN=$BUILD/bench/privacy_bench_clean
 
 WORK=$(mktemp -d /tmp/quillon-privacy-bench.XXXXXX)
 trap 'rm -rf "$WORK"' EXIT
-say "generating $HISTORY pages and $COOKIES cookies per browser"
-"$GEN" "$ROOT/privacy/testdata/schemas" "$WORK/template" "$HISTORY" "$COOKIES"
+say "generating $PAGES pages per browser"
+"$GEN" "$ROOT/privacy/testdata/schemas" "$WORK/template" "$PAGES"
 
 FF=.mozilla/firefox/bench.default-esr
 CR=.config/chromium/Default
-rows() { # home -> rows left: history, cookies (both browsers)
-  local h=$1
-  local hist=$(( $(sqlite3 "$h/$FF/places.sqlite" 'SELECT count(*) FROM moz_historyvisits') +
-                 $(sqlite3 "$h/$CR/History" 'SELECT count(*) FROM urls') ))
-  local jar=0
-  [ -f "$h/$FF/cookies.sqlite" ] && jar=$((jar + $(sqlite3 "$h/$FF/cookies.sqlite" 'SELECT count(*) FROM moz_cookies')))
-  [ -f "$h/$CR/Cookies" ] && jar=$((jar + $(sqlite3 "$h/$CR/Cookies" 'SELECT count(*) FROM cookies')))
-  local marks=$(sqlite3 "$h/$FF/places.sqlite" 'SELECT count(*) FROM moz_bookmarks')
-  echo "$hist $jar $marks"
+q() { # database sql -> the number, 0 when the database is gone
+  if [ -f "$1" ]; then sqlite3 "$1" "$2"; else echo 0; fi
+}
+# What is left in a home, as the columns of the second table.
+left() {
+  local h=$1 p=$1/$FF/places.sqlite c=$1/$CR/History
+  local pages=$(( $(q "$p" "SELECT count(*) FROM moz_places WHERE foreign_count = 0") +
+                  $(q "$c" 'SELECT count(*) FROM urls') ))
+  local visits=$(( $(q "$p" 'SELECT count(*) FROM moz_historyvisits') +
+                   $(q "$c" 'SELECT count(*) FROM visits') ))
+  local flags=$(q "$p" 'SELECT count(*) FROM moz_places WHERE visit_count <> 0 OR typed <> 0
+                        OR last_visit_date IS NOT NULL')
+  local side=$(( $(q "$p" 'SELECT count(*) FROM moz_inputhistory') +
+                 $(q "$p" 'SELECT count(*) FROM moz_places_metadata') +
+                 $(q "$p" 'SELECT count(*) FROM moz_annos') +
+                 $(q "$c" 'SELECT count(*) FROM visited_links') +
+                 $(q "$c" 'SELECT count(*) FROM content_annotations') +
+                 $(q "$c" 'SELECT count(*) FROM context_annotations') +
+                 $(q "$c" 'SELECT count(*) FROM keyword_search_terms') ))
+  local jar=$(( $(q "$h/$FF/cookies.sqlite" 'SELECT count(*) FROM moz_cookies') +
+                $(q "$h/$CR/Cookies" 'SELECT count(*) FROM cookies') ))
+  local cache=$(find "$h/.cache" -type f \( -name '*_0' -o -regex '.*/[0-9A-F]\{40\}' \) | wc -l)
+  local site=$(( $(find "$h/$FF/storage/default" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l) +
+                 $(find "$h/$CR/IndexedDB" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l) +
+                 $(find "$h/$CR/Local Storage" -type f 2>/dev/null | wc -l) ))
+  local marks=$(q "$p" 'SELECT count(*) FROM moz_bookmarks')
+  local check="$(q "$p" 'PRAGMA quick_check')/$(q "$c" 'PRAGMA quick_check')"
+  echo "$pages | $visits | $flags | $side | $jar | $cache | $site | $marks | $check"
 }
 
-# Runs a command on a fresh copy; prints "wall cpu left-history left-cookies bookmarks".
-measure() {
-  local name=$1; shift
+copy() {
   rm -rf "$WORK/run"
   cp -a "$WORK/template" "$WORK/run"
   sync
-  local start end t0 t1 me=$BASHPID
-  # CPU of the children this subshell waited for (cutime + cstime).
+}
+
+# Runs a command on the copy; prints "wall cpu" (CPU of the children).
+timed() {
+  local start end t0 t1 me=$BASHPID hz
+  hz=$(getconf CLK_TCK)
   t0=$(awk '{print $16 + $17}' /proc/$me/stat)
   start=$(date +%s.%N)
   HOME=$WORK/run XDG_CONFIG_HOME=$WORK/run/.config XDG_CACHE_HOME=$WORK/run/.cache \
-    "$@" >/dev/null 2>&1 || true
+    "$@" >"$WORK/out" 2>"$WORK/err" || true
   end=$(date +%s.%N)
   t1=$(awk '{print $16 + $17}' /proc/$me/stat)
-  local hz=$(getconf CLK_TCK)
-  printf '%s %.2f %.2f %s\n' "$name" "$(echo "$end - $start" | bc)" \
-    "$(echo "($t1 - $t0) / $hz" | bc -l)" "$(rows "$WORK/run")"
+  printf '%.2f %.2f\n' "$(echo "$end - $start" | bc)" "$(echo "($t1 - $t0) / $hz" | bc -l)"
 }
 
-total=$(( 2 * HISTORY + 2 * COOKIES ))
-echo "| cleaner | wall s (median of $RUNS) | CPU s (median) | history rows left | cookies left | bookmarks |"
-echo "|---|---|---|---|---|---|"
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'; }
-for who in one-transaction bleachbit; do
-  walls=() cpus=() line=""
+cookies_history() { # step times on stderr of the clean tool -> cookies + history
+  awk '$1 == "cookies" || $1 == "history" {s += $2} END {printf "%.2f", s}' "$WORK/err"
+}
+step() { awk -v n="$1" '$1 == n {printf "%.2f", $2}' "$WORK/err"; }
+
+declare -A LEFT
+times_table=""
+for who in quillon old bleachbit-six bleachbit-four; do
+  [ "$who" = old ] && [ -z "$OLD_CLEAN" ] && continue
+  if [[ $who == bleachbit* ]] && ! command -v bleachbit >/dev/null; then
+    say "bleachbit missing"; continue
+  fi
+  walls=() cpus=() ch=() temp=() idle=()
   for ((r = 1; r <= RUNS; r++)); do
-    if [ "$who" = one-transaction ]; then
-      line=$(measure "$who" "$CLEAN" "$WORK/run" 0)
-    else
-      command -v bleachbit >/dev/null || { say "bleachbit missing"; continue 2; }
-      line=$(measure "$who" bleachbit --clean firefox.cookies firefox.url_history \
-        chromium.cookies chromium.history)
+    copy
+    case $who in
+      quillon) set -- $(timed "$CLEAN" "$WORK/run" 0 1) ;;
+      old) set -- $(timed "$OLD_CLEAN" "$WORK/run" 0) ;;
+      bleachbit-six) set -- $(timed bleachbit --clean firefox.cookies firefox.url_history \
+          firefox.cache chromium.cookies chromium.history chromium.cache) ;;
+      bleachbit-four) set -- $(timed bleachbit --clean firefox.cookies firefox.url_history \
+          chromium.cookies chromium.history) ;;
+    esac
+    walls+=("$1") cpus+=("$2")
+    if [ "$who" = quillon ] || [ "$who" = old ]; then
+      ch+=("$(cookies_history)") temp+=("$(step temporary-files)")
     fi
-    say "$line"
-    walls+=("$(echo "$line" | cut -d' ' -f2)")
-    cpus+=("$(echo "$line" | cut -d' ' -f3)")
+    LEFT[$who]=$(left "$WORK/run")
+    if [ "$who" = quillon ]; then
+      # Later cycles over the cleaned copy, in one process as in the program.
+      HOME=$WORK/run "$CLEAN" "$WORK/run" 0 "$CYCLES" >"$WORK/cycles" 2>/dev/null
+      idle+=("$(awk 'NR > 1 {print $6 * 1000}' "$WORK/cycles" | median)")
+    fi
+    say "$who run $r: wall $1 cpu $2 ${ch[*]:+cookies+history ${ch[-1]}}"
   done
   wall=$(printf '%s\n' "${walls[@]}" | median)
   cpu=$(printf '%s\n' "${cpus[@]}" | median)
-  set -- $line
-  echo "| $who | $wall | $cpu | $4 | $5 | $6 |"
+  chm=$( [ ${#ch[@]} -gt 0 ] && printf '%s\n' "${ch[@]}" | median || echo "-")
+  tm=$( [ ${#temp[@]} -gt 0 ] && printf '%s\n' "${temp[@]}" | median || echo "-")
+  im=$( [ ${#idle[@]} -gt 0 ] && printf '%s\n' "${idle[@]}" | median || echo "-")
+  times_table+="| $who | $wall | $cpu | $chm | $tm | $im |"$'\n'
 done
 
-# Per-entry commits: one run, stopped after ROW_LIMIT seconds.
-line=$(measure per-entry-commit timeout "$ROW_LIMIT" "$CLEAN" "$WORK/run" 1)
-say "$line"
-set -- $line
-left=$(( $4 + $5 ))
-done_rows=$(( total - left ))
-if [ "$left" -eq 0 ]; then
-  echo "| per-entry commits | $2 | $3 | $4 | $5 | $6 |"
-else
-  est=$(echo "$2 * $total / ($done_rows + 1)" | bc)
-  echo "| per-entry commits | stopped at $2 after $done_rows of $total rows: about $est for all | $3 | $4 | $5 | $6 |"
-fi
+echo "| cleaner | wall s (median of $RUNS) | CPU s | cookies + history s | temporary files s | later cycle CPU ms |"
+echo "|---|---|---|---|---|---|"
+printf '%s' "$times_table"
+echo
+echo "| left after one run | pages | visits | visit flags | side rows | cookies | cache entries | site data | bookmarks | quick_check |"
+echo "|---|---|---|---|---|---|---|---|---|---|"
+echo "| generated | $(left "$WORK/template") |"
+for who in quillon old bleachbit-six bleachbit-four; do
+  [ -n "${LEFT[$who]:-}" ] && echo "| $who | ${LEFT[$who]} |"
+done

@@ -341,6 +341,9 @@ const DatabaseScript& FirefoxClearHistory() {
                 " AND recalc_alt_frecency = 0",
                 "DELETE FROM moz_places_metadata",
                 "DELETE FROM moz_places_metadata_search_queries",
+                // Page annotations, kept pages' too (a bookmark's own are in
+                // moz_items_annos and stay).
+                "DELETE FROM moz_annos",
                 "DELETE FROM moz_meta WHERE key LIKE 'origin\\_frecency\\_%' ESCAPE '\\'",
             },
             FirefoxOrphans()),

@@ -94,6 +94,8 @@ TEST_F(BrowserTraceStoreTest, HistoryGoesAndBookmarksStay) {
     }
     Sql(places,
         "INSERT INTO moz_annos(place_id, anno_attribute_id, content) VALUES(5, 1, 'x');"
+        "INSERT INTO moz_annos(place_id, anno_attribute_id, content) VALUES(" +
+            std::to_string(marked) + ", 1, 'kept page');"
         "INSERT INTO moz_meta VALUES('origin_frecency_count', 3);"
         "INSERT INTO moz_meta VALUES('schema_extra', 1)");
 
