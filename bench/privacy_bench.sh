@@ -58,7 +58,7 @@ left() {
                  $(q "$c" 'SELECT count(*) FROM keyword_search_terms') ))
   local jar=$(( $(q "$h/$FF/cookies.sqlite" 'SELECT count(*) FROM moz_cookies') +
                 $(q "$h/$CR/Cookies" 'SELECT count(*) FROM cookies') ))
-  local cache=$(find "$h/.cache" -type f \( -name '*_0' -o -regex '.*/[0-9A-F]\{40\}' \) | wc -l)
+  local cache=$(find "$h/.cache" -regextype posix-extended -type f \( -name '*_0' -o -regex '.*/[0-9A-F]{40}' \) | wc -l)
   local site=$(( $(find "$h/$FF/storage/default" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l) +
                  $(find "$h/$CR/IndexedDB" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l) +
                  $(find "$h/$CR/Local Storage" -type f 2>/dev/null | wc -l) ))
