@@ -2,8 +2,10 @@
 
 #include <cstdlib>
 
-std::filesystem::path UserConfigHome() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+namespace {
+
+std::filesystem::path XdgFolder(const char* variable, const char* underHome) {
+    const char* xdg = std::getenv(variable);
     if (xdg != nullptr && xdg[0] == '/') {
         return xdg;
     }
@@ -11,5 +13,15 @@ std::filesystem::path UserConfigHome() {
     if (home == nullptr || home[0] == '\0') {
         return {};
     }
-    return std::filesystem::path(home) / ".config";
+    return std::filesystem::path(home) / underHome;
+}
+
+}  // namespace
+
+std::filesystem::path UserConfigHome() {
+    return XdgFolder("XDG_CONFIG_HOME", ".config");
+}
+
+std::filesystem::path UserDataHome() {
+    return XdgFolder("XDG_DATA_HOME", ".local/share");
 }

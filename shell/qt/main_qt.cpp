@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "config_home_linux.h"
 #include "connection_options.h"
+#include "first_start_linux.h"
 #include "main_window_qt.h"
 #include "message_box_qt.h"
 #include "platform_trace_stores.h"
@@ -30,6 +32,9 @@ void ChooseOffscreenWithoutDisplay() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A package installs for every user at once; each user's first start
+    // does the rest of what an installer would, before the settings are read.
+    StorePerUserDefaults(ProcessRegistryStore(), UserDataHome(), RunningExecutable());
     SettingsCatalogue& settings = Settings();
     IRegistryStore& store = ProcessRegistryStore();
     const std::unique_ptr<IAutostartEntry> autostart = SystemAutostartEntry(store);

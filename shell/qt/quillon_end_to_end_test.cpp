@@ -83,6 +83,7 @@ protected:
         // Everything the program reaches lives in the test's folder.
         setenv("XDG_CONFIG_HOME", (m_home.Path() + "/config").c_str(), 1);
         setenv("XDG_RUNTIME_DIR", (m_home.Path() + "/runtime").c_str(), 1);
+        setenv("XDG_DATA_HOME", (m_home.Path() + "/share").c_str(), 1);
         setenv("GSETTINGS_BACKEND", "keyfile", 1);
         setenv("XDG_CURRENT_DESKTOP", "GNOME", 1);
         setenv("QUILLON_VENDOR_URL",
@@ -239,6 +240,30 @@ TEST_F(QuillonEndToEnd, FirstRunFetchesTheListIntoTheApplicationFolder) {
     EXPECT_EQ(ReadFile(list), "127.0.0.1:3128\r\r\n");
     EXPECT_TRUE(
         testsupport::WaitFor([&] { return Get("RunFirst").find("0x1") != std::string::npos; }));
+}
+
+// Installed from a package, the program meets a user for whom nothing is
+// stored: it keeps its list in the user's data folder and makes its autostart
+// entry at once.
+TEST_F(QuillonEndToEnd, AFirstStartWithNothingStoredUsesTheDataFolderAndStartsAtLogon) {
+    testsupport::LoopbackServer vendor([](net::Socket& connection) {
+        testsupport::ReceiveRequest(connection);
+        testsupport::SendText(connection, testsupport::HttpResponse("127.0.0.1:3128\r\n"));
+    });
+    setenv("QUILLON_VENDOR_URL", ("http://127.0.0.1:" + std::to_string(vendor.Port())).c_str(), 1);
+    const Output removed = RunCommand(std::string(QUILLON_REG) +
+                                      " delete \"HKLM\\Software\\Quillon\" /v AppPath /f");
+    ASSERT_EQ(removed.exitCode, 0) << removed.text;
+
+    auto program = Start();
+    ASSERT_TRUE(program->Started());
+    const std::string folder = m_home.Path() + "/share/quillon/";
+    ASSERT_TRUE(WaitForText(folder + "proxylist.txt", "127.0.0.1:3128")) << ReadFile(Log());
+    EXPECT_NE(Get("AppPath").find(folder), std::string::npos) << Get("AppPath");
+    const std::string program_path = fs::canonical(QUILLON_PROGRAM).string();
+    EXPECT_NE(Get("AppFullPath").find(program_path), std::string::npos) << Get("AppFullPath");
+    const std::string entry = ReadFile(m_home.Path() + "/config/autostart/quillon.desktop");
+    EXPECT_NE(entry.find("Exec=" + program_path), std::string::npos) << entry;
 }
 
 TEST_F(QuillonEndToEnd, WithoutADisplayMessagesGoToStandardErrorAndReturn) {
