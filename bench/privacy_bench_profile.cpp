@@ -161,6 +161,10 @@ void WriteChromium(const fs::path& schemas, const fs::path& home, long pages) {
     {
         Db db(profile / "History");
         db.Exec(Schema(schemas, "chromium156_History.sql"));
+        // Chromium writes its schema version first; readers such as
+        // BleachBit look at it before anything else.
+        db.Exec("INSERT INTO meta VALUES ('mmap_status', '-1'), ('version', '70'),"
+                " ('last_compatible_version', '16')");
         db.Exec(Rows(
             pages,
             "INSERT INTO urls(id, url, title, visit_count, typed_count, last_visit_time)"
@@ -196,6 +200,8 @@ void WriteChromium(const fs::path& schemas, const fs::path& home, long pages) {
     {
         Db db(profile / "Cookies");
         db.Exec(Schema(schemas, "chromium156_Cookies.sql"));
+        db.Exec("INSERT INTO meta VALUES ('mmap_status', '-1'), ('version', '24'),"
+                " ('last_compatible_version', '24')");
         db.Exec(Rows(pages,
                      "INSERT INTO cookies SELECT 13300000000000000 + i, '.site' || (i % 1000) ||"
                      " '.example', '', 'c' || i, '', x'763130', '/', 13400000000000000, 1, 0,"
