@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "browser_database_linux.h"
-#include "sqlite_handles_linux.h"
 
 namespace fs = std::filesystem;
 
@@ -68,52 +67,20 @@ bool ClearOrigins(const fs::path& folder, std::string_view keep) {
     return cleared;
 }
 
-// Whether a legacy local storage database may hold rows, found without
-// locking it or making its -wal and -shm, as opening a WAL database to write
-// does: that would be two files made and removed every cycle. Sound only with
-// the browser closed and nothing pending beside the file; anything unclear
-// counts as rows.
-bool MayHoldRows(const fs::path& database) {
-    for (const char* pending : {"-wal", "-journal"}) {
-        std::error_code ec;
-        if (fs::file_size(fs::path(database.string() + pending), ec) > 0 && !ec) {
-            return true;
-        }
-    }
-    std::string uri = "file:";
-    for (char c : database.string()) {
-        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                     c == '/' || c == '.' || c == '_' || c == '-';
-        constexpr char kHex[] = "0123456789ABCDEF";
-        auto byte = static_cast<unsigned char>(c);
-        uri += plain ? std::string(1, c) : std::string{'%', kHex[byte >> 4], kHex[byte & 15]};
-    }
-    uri += "?immutable=1";
-    sqlite3* raw = nullptr;
-    int rc = sqlite3_open_v2(uri.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
-    sqlite::Connection db(raw);
-    if (rc != SQLITE_OK) {
-        return true;
-    }
-    sqlite::Statement probe = sqlite::Prepare(db.get(), "SELECT 1 FROM webappsstore2 LIMIT 1");
-    return !probe || sqlite3_step(probe.get()) != SQLITE_DONE;
-}
-
 // The rows of Firefox's legacy local storage, deleted in one transaction. A
 // database without the table holds none; a file that is not a database is
-// left as it is.
-bool ClearLegacyLocalStorage(const fs::path& database) {
+// left as it is. One left clean is not opened again until it changes.
+bool ClearLegacyLocalStorage(const fs::path& database, const DatabaseAccess& access) {
     static const DatabaseScript kDeleteRows{{}, {"DELETE FROM webappsstore2"}};
     fs::file_type type = TypeOf(database);
     if (type == fs::file_type::not_found) {
         return true;
     }
-    return type == fs::file_type::regular &&
-           (!MayHoldRows(database) || RunDatabaseScript(database, kDeleteRows, {}));
+    return type == fs::file_type::regular && RunDatabaseScript(database, kDeleteRows, access);
 }
 
-bool ClearFirefox(const fs::path& profile) {
-    bool cleared = ClearLegacyLocalStorage(profile / "webappsstore.sqlite");
+bool ClearFirefox(const fs::path& profile, const DatabaseAccess& access) {
+    bool cleared = ClearLegacyLocalStorage(profile / "webappsstore.sqlite", access);
     fs::path storage = profile / "storage";
     fs::file_type type = TypeOf(storage);
     if (type != fs::file_type::directory) {
@@ -124,7 +91,7 @@ bool ClearFirefox(const fs::path& profile) {
     constexpr std::string_view kExtension = "moz-extension";
     cleared = ClearOrigins(storage / "default", kExtension) && cleared;
     cleared = ClearOrigins(storage / "temporary", kExtension) && cleared;
-    return ClearLegacyLocalStorage(storage / "ls-archive.sqlite") && cleared;
+    return ClearLegacyLocalStorage(storage / "ls-archive.sqlite", access) && cleared;
 }
 
 bool ClearChromium(const fs::path& profile) {
@@ -137,7 +104,7 @@ bool ClearChromium(const fs::path& profile) {
 
 }  // namespace
 
-bool ClearSiteData(const BrowserProfile& profile) {
-    return profile.kind == BrowserKind::Firefox ? ClearFirefox(profile.directory)
+bool ClearSiteData(const BrowserProfile& profile, const DatabaseAccess& access) {
+    return profile.kind == BrowserKind::Firefox ? ClearFirefox(profile.directory, access)
                                                 : ClearChromium(profile.directory);
 }

@@ -3,6 +3,7 @@
 // there just as in a cookie, so it is cleared with the cookies.
 #pragma once
 
+#include "browser_database_linux.h"
 #include "browser_profiles_linux.h"
 
 // Removes the site data a profile keeps beside its cookies; the profile's
@@ -19,4 +20,6 @@
 // Returns true when nothing of it is left (or there was none); false when some
 // of it would not go (a locked or unreadable database, a folder that could not
 // be removed, a storage folder that is a symlink), for a later call to retry.
-bool ClearSiteData(const BrowserProfile& profile);
+// The legacy databases are opened as `access` says (a clean one is not opened
+// again while unchanged).
+bool ClearSiteData(const BrowserProfile& profile, const DatabaseAccess& access);

@@ -58,8 +58,13 @@ void AddLegacyLocalStorage(const fs::path& database, int rows) {
     }
 }
 
-BrowserProfile Profile(BrowserKind kind, const fs::path& directory) {
-    return BrowserProfile{kind, directory, directory, {}};
+// As the cookie step calls it: through one store, which remembers the
+// databases it left clean.
+bool ClearSiteData(BrowserKind kind, const fs::path& directory) {
+    static CleanDatabases clean;
+    DatabaseAccess access;
+    access.clean = &clean;
+    return ClearSiteData(BrowserProfile{kind, directory, directory, {}}, access);
 }
 
 TEST(SiteDataTest, FirefoxLosesItsOriginsAndLegacyRowsAndKeepsTheRest) {
@@ -94,7 +99,7 @@ TEST(SiteDataTest, FirefoxLosesItsOriginsAndLegacyRowsAndKeepsTheRest) {
                        "storage/ls-archive.sqlite"});
     auto outsideBefore = TreeOf(outside);
 
-    EXPECT_TRUE(ClearSiteData(Profile(BrowserKind::Firefox, profile)));
+    EXPECT_TRUE(ClearSiteData(BrowserKind::Firefox, profile));
 
     auto after = TreeOf(profile);
     Without(after, {"webappsstore.sqlite", "storage/ls-archive.sqlite"});
@@ -111,7 +116,7 @@ TEST(SiteDataTest, FirefoxLosesItsOriginsAndLegacyRowsAndKeepsTheRest) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     auto profileTime = fs::last_write_time(profile);
     auto storageTime = fs::last_write_time(profile / "storage");
-    EXPECT_TRUE(ClearSiteData(Profile(BrowserKind::Firefox, profile)));
+    EXPECT_TRUE(ClearSiteData(BrowserKind::Firefox, profile));
     EXPECT_EQ(fs::last_write_time(profile), profileTime);
     EXPECT_EQ(fs::last_write_time(profile / "storage"), storageTime);
 }
@@ -142,7 +147,7 @@ TEST(SiteDataTest, ChromiumLosesItsStorageFoldersAndKeepsExtensionsAndTheRest) {
              "IndexedDB/http_link.example_0.indexeddb.leveldb"});
     auto outsideBefore = TreeOf(outside);
 
-    EXPECT_TRUE(ClearSiteData(Profile(BrowserKind::Chromium, profile)));
+    EXPECT_TRUE(ClearSiteData(BrowserKind::Chromium, profile));
 
     EXPECT_EQ(TreeOf(profile), expected);
     EXPECT_EQ(TreeOf(outside), outsideBefore);
@@ -155,8 +160,8 @@ TEST(SiteDataTest, NothingIsCreatedAndNothingFollowedWhereTheDataIsNotTheProfile
     // A profile without any site data: nothing to do, nothing made.
     auto firefoxBefore = TreeOf(firefox);
     auto chromiumBefore = TreeOf(chromium);
-    EXPECT_TRUE(ClearSiteData(Profile(BrowserKind::Firefox, firefox)));
-    EXPECT_TRUE(ClearSiteData(Profile(BrowserKind::Chromium, chromium)));
+    EXPECT_TRUE(ClearSiteData(BrowserKind::Firefox, firefox));
+    EXPECT_TRUE(ClearSiteData(BrowserKind::Chromium, chromium));
     EXPECT_EQ(TreeOf(firefox), firefoxBefore);
     EXPECT_EQ(TreeOf(chromium), chromiumBefore);
 
@@ -169,7 +174,7 @@ TEST(SiteDataTest, NothingIsCreatedAndNothingFollowedWhereTheDataIsNotTheProfile
     WriteFile(firefox / "webappsstore.sqlite", "not a database, just text of some length");
     firefoxBefore = TreeOf(firefox);
     auto outsideBefore = TreeOf(outside);
-    EXPECT_FALSE(ClearSiteData(Profile(BrowserKind::Firefox, firefox)));
+    EXPECT_FALSE(ClearSiteData(BrowserKind::Firefox, firefox));
     EXPECT_EQ(TreeOf(firefox), firefoxBefore);
     EXPECT_EQ(TreeOf(outside), outsideBefore);
 
@@ -178,7 +183,7 @@ TEST(SiteDataTest, NothingIsCreatedAndNothingFollowedWhereTheDataIsNotTheProfile
     Sql(firefox / "storage/ls-archive.sqlite", "CREATE TABLE other(x)");
     fs::remove(firefox / "webappsstore.sqlite");
     firefoxBefore = TreeOf(firefox);
-    EXPECT_TRUE(ClearSiteData(Profile(BrowserKind::Firefox, firefox)));
+    EXPECT_TRUE(ClearSiteData(BrowserKind::Firefox, firefox));
     EXPECT_EQ(TreeOf(firefox), firefoxBefore);
 }
 
@@ -193,10 +198,10 @@ TEST(SiteDataTest, LockedLegacyDatabaseKeepsItsRowsUntilALaterCall) {
         sqlite::Connection holder(raw);
         ASSERT_EQ(rc, SQLITE_OK);
         ASSERT_EQ(sqlite3_exec(raw, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-        EXPECT_FALSE(ClearSiteData(Profile(BrowserKind::Firefox, profile)));
+        EXPECT_FALSE(ClearSiteData(BrowserKind::Firefox, profile));
     }
     EXPECT_EQ(Count(database, "SELECT count(*) FROM webappsstore2"), 2);
-    EXPECT_TRUE(ClearSiteData(Profile(BrowserKind::Firefox, profile)));
+    EXPECT_TRUE(ClearSiteData(BrowserKind::Firefox, profile));
     EXPECT_EQ(Count(database, "SELECT count(*) FROM webappsstore2"), 0);
 }
 

@@ -78,8 +78,10 @@ private:
 // when it is deleted, which costs a few stat calls for a clean profile.
 class SiteDataWalk final : public IUrlCacheWalk {
 public:
-    explicit SiteDataWalk(BrowserProfile profile)
-        : m_profile(std::move(profile)), m_name("Cookie:site data@" + m_profile.directory.string()) {}
+    SiteDataWalk(BrowserProfile profile, DatabaseAccess access)
+        : m_profile(std::move(profile)),
+          m_access(access),
+          m_name("Cookie:site data@" + m_profile.directory.string()) {}
 
     const UrlCacheEntry* Next() override {
         m_current = !m_done;
@@ -89,11 +91,12 @@ public:
     }
     bool DeleteCurrent() override {
         bool current = std::exchange(m_current, false);
-        return current && ClearSiteData(m_profile);
+        return current && ClearSiteData(m_profile, m_access);
     }
 
 private:
     BrowserProfile m_profile;
+    DatabaseAccess m_access;
     std::string m_name;
     UrlCacheEntry m_entry;
     bool m_done = false;
@@ -150,7 +153,7 @@ std::unique_ptr<IUrlCacheWalk> BrowserTraceStore::Walk(const char* pattern) {
                     return std::make_unique<RowWalk>(database, queries, access);
                 });
             }
-            walk->Add([profile] { return std::make_unique<SiteDataWalk>(profile); });
+            walk->Add([profile, access] { return std::make_unique<SiteDataWalk>(profile, access); });
         } else {
             const RowWalkQueries& queries = firefox ? FirefoxHistoryWalk() : ChromiumHistoryWalk();
             walk->Add([database = HistoryDatabase(profile), &queries, access] {

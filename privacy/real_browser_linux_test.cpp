@@ -185,14 +185,38 @@ bool CanLaunch(const char* browser) {
     return RunBounded({FindProgram("unshare"), "-n", "/bin/true"}, {}, 10s) == 0;
 }
 
-TEST(ChromiumCleaningTest, OneCycleLeavesNoCookiesNorHistoryAndTheNextVisitSendsNoCookie) {
-    if (!CanLaunch("chromium")) {
-        GTEST_SKIP() << "needs chromium, unshare with a private network namespace, ip, python3";
+// A home of its own for each test, with a folder for the origin server, and
+// the browser the test drives, skipped where it cannot be launched.
+class BrowserTest : public ::testing::Test {
+protected:
+    explicit BrowserTest(const char* browser) : m_browser(browser) {}
+    void SetUp() override {
+        if (!CanLaunch(m_browser)) {
+            GTEST_SKIP() << "needs " << m_browser
+                         << ", unshare with a private network namespace, ip, python3";
+        }
+        fs::create_directories(work);
     }
+
     FakeHome fake;
     const BrowserHome& home = fake.Home();
     fs::path work = home.home / "work";
-    fs::create_directories(work);
+
+private:
+    const char* m_browser;
+};
+
+class ChromiumCleaningTest : public BrowserTest {
+protected:
+    ChromiumCleaningTest() : BrowserTest("chromium") {}
+};
+
+class FirefoxCleaningTest : public BrowserTest {
+protected:
+    FirefoxCleaningTest() : BrowserTest("firefox-esr") {}
+};
+
+TEST_F(ChromiumCleaningTest, OneCycleLeavesNoCookiesNorHistoryAndTheNextVisitSendsNoCookie) {
     BrowserVisit browser(home, work, std::string(kChromium) + kPage);
 
     ASSERT_TRUE(browser.Visit());
@@ -296,14 +320,7 @@ void ExpectCookieStepClearsLocalStorage(const BrowserHome& home, BrowserVisit& b
     EXPECT_EQ(browser.VisitStoragePage(), "null") << "the page found what it stored before";
 }
 
-TEST(FirefoxCleaningTest, CookiesAndHistoryGoAndTheDefaultBookmarksStay) {
-    if (!CanLaunch("firefox-esr")) {
-        GTEST_SKIP() << "needs firefox-esr, unshare with a private network namespace, ip, python3";
-    }
-    FakeHome fake;
-    const BrowserHome& home = fake.Home();
-    fs::path work = home.home / "work";
-    fs::create_directories(work);
+TEST_F(FirefoxCleaningTest, CookiesAndHistoryGoAndTheDefaultBookmarksStay) {
     fs::path profile = AddFirefoxTestProfile(home);
     BrowserVisit browser(home, work, FirefoxVisiting(profile, work, kPage));
 
@@ -345,14 +362,7 @@ TEST(FirefoxCleaningTest, CookiesAndHistoryGoAndTheDefaultBookmarksStay) {
     EXPECT_EQ(Count(places, "SELECT count(*) FROM moz_bookmarks"), bookmarks);
 }
 
-TEST(FirefoxCleaningTest, LocalStorageGoesWithTheCookies) {
-    if (!CanLaunch("firefox-esr")) {
-        GTEST_SKIP() << "needs firefox-esr, unshare with a private network namespace, ip, python3";
-    }
-    FakeHome fake;
-    const BrowserHome& home = fake.Home();
-    fs::path work = home.home / "work";
-    fs::create_directories(work);
+TEST_F(FirefoxCleaningTest, LocalStorageGoesWithTheCookies) {
     fs::path profile = AddFirefoxTestProfile(home);
     BrowserVisit browser(home, work, FirefoxVisiting(profile, work, kStoragePage));
     ExpectCookieStepClearsLocalStorage(home, browser,
@@ -360,14 +370,7 @@ TEST(FirefoxCleaningTest, LocalStorageGoesWithTheCookies) {
                                        profile / "storage/permanent/chrome");
 }
 
-TEST(ChromiumCleaningTest, LocalStorageGoesWithTheCookies) {
-    if (!CanLaunch("chromium")) {
-        GTEST_SKIP() << "needs chromium, unshare with a private network namespace, ip, python3";
-    }
-    FakeHome fake;
-    const BrowserHome& home = fake.Home();
-    fs::path work = home.home / "work";
-    fs::create_directories(work);
+TEST_F(ChromiumCleaningTest, LocalStorageGoesWithTheCookies) {
     BrowserVisit browser(home, work, std::string(kChromium) + kStoragePage);
     fs::path profile = home.configHome / "chromium" / "Default";
     ExpectCookieStepClearsLocalStorage(home, browser, profile / "Local Storage",
