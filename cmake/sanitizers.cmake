@@ -14,3 +14,11 @@ if(_san)
     add_compile_options(${_san})
     add_link_options(${_san})
 endif()
+
+# Without a sanitizer the Linux programs get Debian's hardening: checked libc
+# calls where sizes are known, stack protection, and a read-only GOT.
+if(NOT _san AND NOT WIN32)
+    add_compile_options(-fstack-protector-strong
+                        $<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>)
+    add_link_options(-Wl,-z,relro -Wl,-z,now)
+endif()

@@ -15,6 +15,7 @@ packages=(
   qt6-base-dev xvfb
   openbox trayer xdotool imagemagick x11-utils dbus-x11 at-spi2-core python3-dogtail python3-dbus python3-gi
   clang libclang-rt-14-dev
+  lintian appstream
 )
 
 missing=()

@@ -5,14 +5,10 @@
 // on the first run, writes its messages to standard error, and a second
 // start hands over to it and ends.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -22,52 +18,17 @@
 namespace {
 
 namespace fs = std::filesystem;
+using Output = testsupport::CommandOutput;
 using testsupport::ChildProcess;
+using testsupport::ReadFile;
+using testsupport::RunCommand;
 using testsupport::TempDir;
+using testsupport::WaitForText;
 
 constexpr std::uint16_t kLocalPort = 8080;
 
-struct Output {
-    int exitCode = -1;
-    std::string text;
-};
-
-Output RunCommand(const std::string& command) {
-    Output out;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        return out;
-    }
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        out.text.append(buffer, n);
-    }
-    const int status = ::pclose(pipe);
-    out.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return out;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 bool PortTaken(std::uint16_t port) {
     return testsupport::WaitForListener(port, 1);
-}
-
-// Waits (bounded) until the file holds `text`.
-bool WaitForText(const std::string& path, const std::string& text) {
-    for (int i = 0; i < 100; ++i) {
-        if (ReadFile(path).find(text) != std::string::npos) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
 }
 
 class QuillonEndToEnd : public testing::Test {

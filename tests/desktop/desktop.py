@@ -292,7 +292,7 @@ class Program:
     in a keyfile, the XDG folders, and a fake xdg-open that records what the
     program asks the desktop to open."""
 
-    def __init__(self, processes, desktop, folder, exe, reg, vendor_url):
+    def __init__(self, processes, desktop, folder, exe, reg, vendor_url, seeded=True):
         self.processes = processes
         self.desktop = desktop
         self.exe = exe
@@ -322,7 +322,8 @@ class Program:
             "PATH": tools + ":" + env.get("PATH", "/usr/bin:/bin"),
         })
         self.env = env
-        self.set("AppPath", "REG_SZ", self.data)
+        if seeded:  # unseeded: a new user's home, nothing stored yet
+            self.set("AppPath", "REG_SZ", self.data)
         self.process = None
 
     def set(self, name, kind, data):
@@ -337,8 +338,9 @@ class Program:
     def gsettings(self, key, schema="org.gnome.system.proxy"):
         return run(["gsettings", "get", schema, key], env=self.env).stdout.strip()
 
-    def start(self):
-        self.process = self.processes.start("quillon", [self.exe], env=self.env, cwd=self.home)
+    def start(self, argv=None):
+        self.process = self.processes.start("quillon", argv or [self.exe], env=self.env,
+                                            cwd=self.home)
         return self.process
 
     def second_start(self, timeout=15):

@@ -11,12 +11,17 @@ FLOW is one of
                 lost
   sni           a StatusNotifierItem desktop: the exported menu read and
                 clicked the way a panel does
+  package       the Debian package made from --build, unpacked into a
+                scratch root: a new user starts it from its menu entry, and
+                the next logon from the autostart entry it made
 A failure names its step and keeps a screenshot in FOLDER. With --docs the
 pictures of the documentation are written there from this run.
 """
 
 import argparse
+import configparser
 import os
+import shlex
 import shutil
 import sys
 import time
@@ -34,12 +39,21 @@ PAGE = ("<html><head><title>untouched</title></head><body><p>through the chain</
 class Run:
     """One desktop session with the program, and what the flows share."""
 
-    def __init__(self, args, tray, folder, processes, desktop, peers):
+    def __init__(self, args, tray, folder, processes, desktop, peers, root=None):
         self.args = args
         self.desktop = desktop
         self.peers = peers
-        self.program = d.Program(processes, desktop, folder, os.path.abspath(args.program),
-                                 os.path.abspath(args.reg), peers.vendor_url)
+        self.root = root  # the unpacked package, if the flow runs what it installs
+        if root:
+            self.program = d.Program(processes, desktop, folder, f"{root}/usr/bin/quillon",
+                                     f"{root}/usr/bin/quillon-reg", peers.vendor_url,
+                                     seeded=False)
+            env = self.program.env
+            env["PATH"] = f"{root}/usr/bin:" + env["PATH"]
+            env["XDG_DATA_DIRS"] = f"{root}/usr/share:/usr/local/share:/usr/share"
+        else:
+            self.program = d.Program(processes, desktop, folder, os.path.abspath(args.program),
+                                     os.path.abspath(args.reg), peers.vendor_url)
         self.steps = d.Steps(desktop, args.out, os.path.join(folder, "quillon.log"))
         self.dead = f"127.0.0.1:{d.free_port()}"  # nothing listens there
         self.menu = None  # the tray menu's accessible, once seen
@@ -175,10 +189,20 @@ class Run:
             (w for w in self.desktop.windows("^Quillon$", visible=visible)
              if self.desktop.geometry(w)[2] >= 450), None))
 
-    def start(self):
+    def start(self, argv=None):
         ui.watch_popup_menus()
-        self.program.start()
+        self.menu = None  # a new program has a menu of its own
+        self.program.start(argv)
         wait_until("the program on the accessibility bus", ui.app, 20)
+
+    def entry_command(self, path):
+        """The command a desktop entry starts, its program found as the
+        session finds it (Exec without field codes, as ours are)."""
+        entry = configparser.ConfigParser(interpolation=None)
+        entry.read(path)
+        argv = shlex.split(entry["Desktop Entry"]["Exec"])
+        argv[0] = shutil.which(argv[0], path=self.program.env["PATH"]) or argv[0]
+        return argv
 
     def exit_by_tray(self):
         self.choose("Exit Quillon")
@@ -623,8 +647,62 @@ def flow_sni(r):
         expect(status == 0, f"Exit ended with status {status}")
 
 
+def unpack_package(build, folder):
+    """Makes the Debian package of the build and unpacks it: the root."""
+    out = os.path.join(folder, "package")
+    made = d.run(["cpack", "-G", "DEB", "--config", os.path.join(build, "CPackConfig.cmake"),
+                  "-B", out], timeout=300)
+    debs = [n for n in os.listdir(out) if n.endswith(".deb")] if os.path.isdir(out) else []
+    expect(made.returncode == 0 and len(debs) == 1, f"cpack failed: {made.stdout}{made.stderr}")
+    root = os.path.join(folder, "root")
+    d.run(["dpkg", "-x", os.path.join(out, debs[0]), root], check=True)
+    return root
+
+
+def flow_package(r):
+    s = r.steps
+    home = r.program.home
+    data = os.path.join(home, ".local/share/quillon") + "/"
+    menu_entry = f"{r.root}/usr/share/applications/quillon.desktop"
+    with s.step("the menu entry names the installed program"):
+        argv = r.entry_command(menu_entry)
+        expect(argv == [r.program.exe], f"the menu entry starts {argv}")
+    first_start(r)  # started through the menu entry's command
+    with s.step("the first start kept the list in the data folder and made the autostart entry"):
+        with open(os.path.join(data, "proxylist.txt")) as f:
+            expect(r.peers.proxy in f.read(), "the list is not in the data folder")
+        expect(r.program.get("AppPath") == data, f"AppPath is {r.program.get('AppPath')}")
+        expect(r.program.get("AppFullPath") == r.program.exe,
+               f"AppFullPath is {r.program.get('AppFullPath')}")
+        autostart = os.path.join(home, ".config/autostart/quillon.desktop")
+        expect(r.entry_command(autostart) == [r.program.exe], "the autostart entry is wrong")
+    with s.step("Help opens the installed help file"):
+        r.click(r.control("push button", "Help"))
+        wait_until("the help file opened", lambda: os.path.exists(r.program.opened) and
+                   f"{r.root}/usr/share/quillon/index.htm" in open(r.program.opened).read())
+    with s.step("the tray icon is docked; Exit ends with status 0"):
+        r.docked_icon()
+        r.picture("package-first-start.png")
+        r.desktop.key("Escape")
+        r.wait_window(on_screen=False)
+        r.exit_by_tray()
+    with s.step("the next logon starts the autostart entry's command: it runs in the tray"):
+        r.start(r.entry_command(autostart))
+        r.docked_icon()
+        expect(r.program.get("AppPath") == data, "AppPath changed")
+        expect(r.peers.requests_for("/licensing/ProxyGenerator/proxylist.txt") == 1,
+               "the list was fetched again")
+        r.choose("Configuration")
+        r.wait_window()
+        r.control("check box", "Enable Quillon")
+        r.desktop.key("Escape")
+        r.wait_window(on_screen=False)
+        r.exit_by_tray()
+
+
 FLOWS = {"tray": ("xembed", flow_tray), "second-start": ("xembed", flow_second_start),
-         "no-tray": ("none", flow_no_tray), "sni": ("sni", flow_sni)}
+         "no-tray": ("none", flow_no_tray), "sni": ("sni", flow_sni),
+         "package": ("xembed", flow_package)}
 
 
 def main():
@@ -635,6 +713,7 @@ def main():
     parser.add_argument("--reg", required=True)
     parser.add_argument("--vendor", required=True)
     parser.add_argument("--out", required=True)
+    parser.add_argument("--build", help="the build folder whose package the package flow runs")
     parser.add_argument("--docs", default=os.environ.get("QUILLON_DOCS_PICTURES"),
                         help="also write the documentation's pictures here")
     parser.add_argument("--isolated", action="store_true",
@@ -648,7 +727,8 @@ def main():
     with d.session(tray, args.vendor, keep=args.out) as (folder, processes, desktop, peers):
         import screen
         ui = screen
-        flow(Run(args, tray, folder, processes, desktop, peers))
+        root = unpack_package(args.build, folder) if args.flow == "package" else None
+        flow(Run(args, tray, folder, processes, desktop, peers, root))
     print(f"desktop {args.flow}: passed")
     return 0
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "loopback.h"
@@ -90,6 +91,30 @@ int ChildProcess::Stop() {
         ::waitpid(pid, &status, 0);
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+CommandOutput RunCommand(const std::string& command) {
+    CommandOutput out;
+    char path[] = "/tmp/quillon-command-output-XXXXXX";
+    const int fd = ::mkstemp(path);
+    if (fd < 0) {
+        return out;
+    }
+    ::close(fd);
+    const int status = std::system((command + " >" + path + " 2>&1 </dev/null").c_str());
+    out.text = ReadFile(path);
+    ::unlink(path);
+    out.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return out;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool WaitForText(const std::string& path, const std::string& text) {
+    return WaitFor([&] { return ReadFile(path).find(text) != std::string::npos; }, 10000);
 }
 
 bool WaitForListener(std::uint16_t port, int timeoutMs) {

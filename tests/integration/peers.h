@@ -72,6 +72,22 @@ private:
     bool m_ready;
 };
 
+// What a shell command wrote to standard output and error, and its exit
+// code (-1 when it did not exit). The output goes through a file, not a
+// pipe: a command may start servers (Wine's, a program's) that keep
+// whatever they inherit open long after the command has ended.
+struct CommandOutput {
+    int exitCode = -1;
+    std::string text;
+};
+CommandOutput RunCommand(const std::string& command);
+
+// The file's bytes; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+
+// Waits (bounded, ten seconds) until the file holds `text`.
+bool WaitForText(const std::string& path, const std::string& text);
+
 // Descriptors and threads of this process right now (from /proc/self).
 int OpenDescriptors();
 int Threads();

@@ -5,15 +5,12 @@
 // command switches pop-up blocking off and the browser back to direct access.
 // A cross-built probe looks at the windows from inside the prefix.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,35 +20,13 @@
 namespace {
 
 namespace fs = std::filesystem;
+using Output = testsupport::CommandOutput;
 using testsupport::ChildProcess;
+using testsupport::RunCommand;
 using testsupport::TempDir;
 
 constexpr std::uint16_t kLocalPort = 8080;
 const std::string kWindows = QUILLON_WINDOWS_BUILD;
-
-struct Output {
-    int exitCode = -1;
-    std::string text;
-};
-
-// The output goes through a file, not a pipe: a Wine command may start
-// Wine's server and services, which keep whatever they inherit open long
-// after the command has ended.
-Output RunCommand(const std::string& command) {
-    Output out;
-    char path[] = "/tmp/quillon-wine-output-XXXXXX";
-    const int fd = ::mkstemp(path);
-    if (fd < 0) {
-        return out;
-    }
-    ::close(fd);
-    const int status = std::system((command + " >" + path + " 2>&1 </dev/null").c_str());
-    std::ifstream in(path, std::ios::binary);
-    out.text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    ::unlink(path);
-    out.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return out;
-}
 
 std::string FirstExisting(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
