@@ -212,8 +212,8 @@ TEST_F(QuillonEndToEnd, AFirstStartWithNothingStoredUsesTheDataFolderAndStartsAt
         testsupport::SendText(connection, testsupport::HttpResponse("127.0.0.1:3128\r\n"));
     });
     setenv("QUILLON_VENDOR_URL", ("http://127.0.0.1:" + std::to_string(vendor.Port())).c_str(), 1);
-    const Output removed = RunCommand(std::string(QUILLON_REG) +
-                                      " delete \"HKLM\\Software\\Quillon\" /v AppPath /f");
+    const Output removed =
+        RunCommand(std::string(QUILLON_REG) + " delete \"HKLM\\Software\\Quillon\" /v AppPath /f");
     ASSERT_EQ(removed.exitCode, 0) << removed.text;
 
     auto program = Start();

@@ -19,8 +19,7 @@ using testsupport::RunCommand;
 using testsupport::TempDir;
 using testsupport::WaitForText;
 
-const std::string kPackage =
-    std::string("quillon_") + QUILLON_VERSION + "_amd64.deb";
+const std::string kPackage = std::string("quillon_") + QUILLON_VERSION + "_amd64.deb";
 
 class DebianPackage : public testing::Test {
 protected:
@@ -74,12 +73,13 @@ TEST_F(DebianPackage, LintianFindsNoFaultAndTheDependenciesAreComputed) {
 TEST_F(DebianPackage, HoldsWhatTheDesktopAndTheSoftwareCentreRead) {
     for (const char* file :
          {"usr/bin/quillon", "usr/bin/quillon-reg", "usr/share/quillon/index.htm",
-          "usr/share/applications/quillon.desktop", "usr/share/icons/hicolor/16x16/apps/quillon.png",
+          "usr/share/applications/quillon.desktop",
+          "usr/share/icons/hicolor/16x16/apps/quillon.png",
           "usr/share/icons/hicolor/32x32/apps/quillon.png",
           "usr/share/icons/hicolor/48x48/apps/quillon.png",
-          "usr/share/icons/hicolor/256x256/apps/quillon.png",
-          "usr/share/man/man1/quillon.1.gz", "usr/share/man/man1/quillon-reg.1.gz",
-          "usr/share/doc/quillon/copyright", "usr/share/doc/quillon/changelog.gz"}) {
+          "usr/share/icons/hicolor/256x256/apps/quillon.png", "usr/share/man/man1/quillon.1.gz",
+          "usr/share/man/man1/quillon-reg.1.gz", "usr/share/doc/quillon/copyright",
+          "usr/share/doc/quillon/changelog.gz"}) {
         EXPECT_TRUE(fs::is_regular_file(s_root + "/" + file)) << file;
     }
     // The metadata, its menu entry and icon checked together as a software
