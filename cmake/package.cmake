@@ -39,11 +39,13 @@ foreach(_file quillon.1 quillon-reg.1 debian/changelog)
         COMMAND gzip -9n -c ${_resources}/${_file} > ${_gz}
         DEPENDS ${_resources}/${_file} VERBATIM)
     list(APPEND _compressed ${_gz})
+    if(_name MATCHES "\\.1$")
+        install(FILES ${_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    else()
+        install(FILES ${_gz} DESTINATION ${_doc})
+    endif()
 endforeach()
 add_custom_target(package_files ALL DEPENDS ${_compressed})
-install(FILES ${CMAKE_BINARY_DIR}/package/quillon.1.gz ${CMAKE_BINARY_DIR}/package/quillon-reg.1.gz
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${CMAKE_BINARY_DIR}/package/changelog.gz DESTINATION ${_doc})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quillon)

@@ -33,8 +33,9 @@ struct SettingsCatalogue {
     RegistryDword RunFirst;  // 1 once the proxy list was fetched on first run
 };
 
-// The process-wide catalogue, over the process's store. Built before main()
-// by whichever program links the process store.
+// The process-wide catalogue, over the process's store, built at its first
+// call (the program's entry makes it early) by whichever program links the
+// process store.
 SettingsCatalogue& Settings();
 
 // Settings that live for one operation only.

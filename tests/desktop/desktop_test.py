@@ -44,16 +44,14 @@ class Run:
         self.desktop = desktop
         self.peers = peers
         self.root = root  # the unpacked package, if the flow runs what it installs
-        if root:
-            self.program = d.Program(processes, desktop, folder, f"{root}/usr/bin/quillon",
-                                     f"{root}/usr/bin/quillon-reg", peers.vendor_url,
-                                     seeded=False)
+        exe, reg = ((f"{root}/usr/bin/quillon", f"{root}/usr/bin/quillon-reg") if root
+                    else (os.path.abspath(args.program), os.path.abspath(args.reg)))
+        self.program = d.Program(processes, desktop, folder, exe, reg, peers.vendor_url,
+                                 seeded=root is None)
+        if root:  # the session finds the installed programs and files first
             env = self.program.env
             env["PATH"] = f"{root}/usr/bin:" + env["PATH"]
             env["XDG_DATA_DIRS"] = f"{root}/usr/share:/usr/local/share:/usr/share"
-        else:
-            self.program = d.Program(processes, desktop, folder, os.path.abspath(args.program),
-                                     os.path.abspath(args.reg), peers.vendor_url)
         self.steps = d.Steps(desktop, args.out, os.path.join(folder, "quillon.log"))
         self.dead = f"127.0.0.1:{d.free_port()}"  # nothing listens there
         self.menu = None  # the tray menu's accessible, once seen
