@@ -25,13 +25,28 @@ void Cleanup();
 // socket(AF_INET, SOCK_STREAM, IPPROTO_TCP); kNoSocket on failure.
 SocketHandle OpenTcp();
 // Listening sockets may be re-bound at once after a restart (TIME_WAIT, a
-// closed predecessor), but never while another socket listens on the port.
+// closed predecessor), but never while another socket listens on the port,
+// and no other program can take the port over while this one is bound.
 bool BindIPv4(SocketHandle s, std::uint32_t address, std::uint16_t port);
 bool Listen(SocketHandle s, int backlog);
 SocketHandle Accept(SocketHandle s);
 bool Connect(SocketHandle s, std::uint32_t address, std::uint16_t port);
+// A connect that gives up after timeoutMs: the socket is connected (and
+// blocking again) only on kConnected.
+enum class ConnectOutcome { kConnected, kFailed, kTimedOut };
+ConnectOutcome ConnectWithin(SocketHandle s, std::uint32_t address, std::uint16_t port,
+                             int timeoutMs);
 // The port a bound socket got (for port 0); 0 when unknown.
 std::uint16_t LocalPort(SocketHandle s);
+// IPv4 address and port, in host order.
+struct Endpoint {
+    std::uint32_t address = 0;
+    std::uint16_t port = 0;
+    bool operator==(const Endpoint&) const = default;
+};
+// Where a socket is bound, and where a connected socket leads.
+std::optional<Endpoint> LocalEndpoint(SocketHandle s);
+std::optional<Endpoint> PeerEndpoint(SocketHandle s);
 
 // A dotted IPv4 text is used as it stands (inet_addr's forms); anything else
 // is looked up, and the first IPv4 address wins. Addresses are in host order.
@@ -44,8 +59,14 @@ int Receive(SocketHandle s, char* buffer, int length);
 // closed peer never raises a signal.
 bool SendAll(SocketHandle s, const char* data, std::size_t length);
 void ShutdownBoth(SocketHandle s);
+// Ends the sending side only: the peer reads end of stream, and what it
+// still sends can be received.
+void ShutdownSend(SocketHandle s);
 // Small relayed writes go out at once instead of waiting for the peer's ACK.
 void SetNoDelay(SocketHandle s);
+// Probes an idle connection (after a minute, then every ten seconds), so
+// that a peer that vanished without a word ends it within two minutes.
+void SetKeepAlive(SocketHandle s);
 // A receive that waits longer fails as an error (used by tests and probes).
 void SetReceiveTimeout(SocketHandle s, int milliseconds);
 void Close(SocketHandle s);

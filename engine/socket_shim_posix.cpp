@@ -1,14 +1,17 @@
 #include "socket_shim.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace net {
@@ -64,13 +67,68 @@ bool Connect(SocketHandle s, std::uint32_t address, std::uint16_t port) {
     return ::connect(Fd(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
 }
 
+ConnectOutcome ConnectWithin(SocketHandle s, std::uint32_t address, std::uint16_t port,
+                             int timeoutMs) {
+    const int flags = ::fcntl(Fd(s), F_GETFL);
+    if (flags < 0 || ::fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK) != 0) {
+        return ConnectOutcome::kFailed;
+    }
+    sockaddr_in sa = MakeAddress(address, port);
+    ConnectOutcome outcome = ConnectOutcome::kConnected;
+    if (::connect(Fd(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+        outcome = ConnectOutcome::kFailed;
+        if (errno == EINPROGRESS || errno == EINTR) {
+            const auto deadline =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+            outcome = ConnectOutcome::kTimedOut;
+            for (;;) {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now());
+                if (left.count() <= 0) {
+                    break;
+                }
+                pollfd p{Fd(s), POLLOUT, 0};
+                const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+                if (ready < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (ready > 0) {
+                    int error = 0;
+                    socklen_t len = sizeof error;
+                    const bool ok =
+                        ::getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
+                    outcome = ok ? ConnectOutcome::kConnected : ConnectOutcome::kFailed;
+                }
+                break;
+            }
+        }
+    }
+    ::fcntl(Fd(s), F_SETFL, flags);
+    return outcome;
+}
+
 std::uint16_t LocalPort(SocketHandle s) {
+    const std::optional<Endpoint> local = LocalEndpoint(s);
+    return local ? local->port : 0;
+}
+
+namespace {
+std::optional<Endpoint> EndpointOf(int (*query)(int, sockaddr*, socklen_t*), SocketHandle s) {
     sockaddr_in sa{};
     socklen_t len = sizeof sa;
-    if (::getsockname(Fd(s), reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
-        return 0;
+    if (query(Fd(s), reinterpret_cast<sockaddr*>(&sa), &len) != 0 || sa.sin_family != AF_INET) {
+        return std::nullopt;
     }
-    return ntohs(sa.sin_port);
+    return Endpoint{ntohl(sa.sin_addr.s_addr), ntohs(sa.sin_port)};
+}
+}  // namespace
+
+std::optional<Endpoint> LocalEndpoint(SocketHandle s) {
+    return EndpointOf(::getsockname, s);
+}
+
+std::optional<Endpoint> PeerEndpoint(SocketHandle s) {
+    return EndpointOf(::getpeername, s);
 }
 
 std::optional<std::uint32_t> ResolveIPv4(const std::string& host) {
@@ -118,9 +176,21 @@ void ShutdownBoth(SocketHandle s) {
     ::shutdown(Fd(s), SHUT_RDWR);
 }
 
+void ShutdownSend(SocketHandle s) {
+    ::shutdown(Fd(s), SHUT_WR);
+}
+
 void SetNoDelay(SocketHandle s) {
     int on = 1;
     ::setsockopt(Fd(s), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+void SetKeepAlive(SocketHandle s) {
+    const int on = 1, idle = 60, interval = 10, count = 6;
+    ::setsockopt(Fd(s), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(Fd(s), IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(Fd(s), IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(Fd(s), IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
 }
 
 void Close(SocketHandle s) {

@@ -1,6 +1,8 @@
 #include "socket_shim.h"
 
 #include <winsock2.h>
+// After winsock2.h, which it needs.
+#include <mstcpip.h>
 
 #include <cstring>
 
@@ -36,6 +38,11 @@ SocketHandle OpenTcp() {
 }
 
 bool BindIPv4(SocketHandle s, std::uint32_t address, std::uint16_t port) {
+    // Without it, another program binding with SO_REUSEADDR could take the
+    // port, and the browser's traffic with it, while this socket holds it.
+    BOOL on = TRUE;
+    ::setsockopt(Sock(s), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
+                 sizeof on);
     sockaddr_in sa = MakeAddress(address, port);
     return ::bind(Sock(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
 }
@@ -54,13 +61,57 @@ bool Connect(SocketHandle s, std::uint32_t address, std::uint16_t port) {
     return ::connect(Sock(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
 }
 
+ConnectOutcome ConnectWithin(SocketHandle s, std::uint32_t address, std::uint16_t port,
+                             int timeoutMs) {
+    u_long nonBlocking = 1;
+    if (::ioctlsocket(Sock(s), FIONBIO, &nonBlocking) != 0) {
+        return ConnectOutcome::kFailed;
+    }
+    sockaddr_in sa = MakeAddress(address, port);
+    ConnectOutcome outcome = ConnectOutcome::kConnected;
+    if (::connect(Sock(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+        outcome = ConnectOutcome::kFailed;
+        if (::WSAGetLastError() == WSAEWOULDBLOCK) {
+            // Winsock reports a failed connect in the exception set.
+            fd_set writable, failed;
+            FD_ZERO(&writable);
+            FD_ZERO(&failed);
+            FD_SET(Sock(s), &writable);
+            FD_SET(Sock(s), &failed);
+            timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+            const int ready = ::select(0, nullptr, &writable, &failed, &limit);
+            outcome = ready == 0                                  ? ConnectOutcome::kTimedOut
+                      : ready > 0 && FD_ISSET(Sock(s), &writable) ? ConnectOutcome::kConnected
+                                                                  : ConnectOutcome::kFailed;
+        }
+    }
+    nonBlocking = 0;
+    ::ioctlsocket(Sock(s), FIONBIO, &nonBlocking);
+    return outcome;
+}
+
 std::uint16_t LocalPort(SocketHandle s) {
+    const std::optional<Endpoint> local = LocalEndpoint(s);
+    return local ? local->port : 0;
+}
+
+namespace {
+std::optional<Endpoint> EndpointOf(int(WSAAPI* query)(SOCKET, sockaddr*, int*), SocketHandle s) {
     sockaddr_in sa{};
     int len = sizeof sa;
-    if (::getsockname(Sock(s), reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
-        return 0;
+    if (query(Sock(s), reinterpret_cast<sockaddr*>(&sa), &len) != 0 || sa.sin_family != AF_INET) {
+        return std::nullopt;
     }
-    return ntohs(sa.sin_port);
+    return Endpoint{ntohl(sa.sin_addr.s_addr), ntohs(sa.sin_port)};
+}
+}  // namespace
+
+std::optional<Endpoint> LocalEndpoint(SocketHandle s) {
+    return EndpointOf(::getsockname, s);
+}
+
+std::optional<Endpoint> PeerEndpoint(SocketHandle s) {
+    return EndpointOf(::getpeername, s);
 }
 
 std::optional<std::uint32_t> ResolveIPv4(const std::string& host) {
@@ -99,9 +150,24 @@ void ShutdownBoth(SocketHandle s) {
     ::shutdown(Sock(s), SD_BOTH);
 }
 
+void ShutdownSend(SocketHandle s) {
+    ::shutdown(Sock(s), SD_SEND);
+}
+
 void SetNoDelay(SocketHandle s) {
     BOOL on = TRUE;
     ::setsockopt(Sock(s), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+}
+
+void SetKeepAlive(SocketHandle s) {
+    BOOL on = TRUE;
+    ::setsockopt(Sock(s), SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
+    // Windows probes ten times: six seconds apart, a dead peer is noticed
+    // after the same two minutes as elsewhere.
+    tcp_keepalive timing{1, 60 * 1000, 6 * 1000};
+    DWORD returned = 0;
+    ::WSAIoctl(Sock(s), SIO_KEEPALIVE_VALS, &timing, sizeof timing, nullptr, 0, &returned, nullptr,
+               nullptr);
 }
 
 void Close(SocketHandle s) {
