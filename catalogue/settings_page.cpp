@@ -30,7 +30,12 @@ CSettingsPage::CSettingsPage(SettingsCatalogue& settings, IRegistryStore& store,
 bool CSettingsPage::OnInitDialog(ISettingsPageView& view) {
     view.SetEnableCheck(m_enable == 1);
     if (m_settings.RunFirst.Get() == 0) {
-        m_browser.DisableConnectionProxy(kDefaultConnectionName);
+        // The first download goes direct, unless a stored proxy switched
+        // anonymous browsing on at start: then the browser has to stay
+        // pointed at what runs, and the download goes through it too.
+        if (!m_host.AnonymousBrowsingOn()) {
+            m_browser.DisableConnectionProxy(kDefaultConnectionName);
+        }
         bool fetched;
         {
             BusyScope busy(view);

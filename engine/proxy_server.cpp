@@ -16,22 +16,35 @@ namespace {
 // of a burst has its SYNs dropped and waits a second or more for the retry.
 // The system caps this at its own limit (somaxconn on Linux).
 constexpr int kBacklog = 4096;
-enum RunState { kStarting, kListening, kStopped };
+enum RunState { kListening, kStopped };
 }  // namespace
 
-// Everything one listener thread works on. Each Start gets a fresh one, so an
-// old listener that is still leaving can never act on the state of a new one.
+// Everything one listener thread works on. Each Start on a new port gets a
+// fresh one, so an old listener that is still leaving can never act on the
+// state of a new one.
 struct CProxyServer::ListenerRun {
-    std::atomic<int> state{kStarting};
+    net::SocketLibrary library;  // outlives the socket below
+    std::atomic<int> state{kListening};
     std::atomic<net::SocketHandle> socket{net::kNoSocket};
-    std::atomic<int> port{0};  // bound port, once listening
+    net::Endpoint endpoint;  // where it listens
     // Whether the listener thread has finished. A mutex and condition rather
     // than atomic wait: libstdc++ 12 can lose that wake-up off Linux.
     std::mutex endMutex;
     std::condition_variable endSignal;
     bool ended = false;
-    std::uint16_t localPort = 0;
+    // Replaced when the upstream changes while listening; each connection
+    // keeps the one current when it was accepted.
+    std::mutex contextMutex;
     std::shared_ptr<const ConnectionContext> context;
+
+    std::shared_ptr<const ConnectionContext> Context() {
+        std::lock_guard<std::mutex> lock(contextMutex);
+        return context;
+    }
+    void SetContext(std::shared_ptr<const ConnectionContext> next) {
+        std::lock_guard<std::mutex> lock(contextMutex);
+        context = std::move(next);
+    }
 };
 
 CProxyServer::~CProxyServer() {
@@ -40,12 +53,36 @@ CProxyServer::~CProxyServer() {
 
 bool CProxyServer::Start(int localPort, int useProxy, const std::string& proxyHost, int proxyPort,
                          const std::string& userName, const std::string& password) {
+    const auto port = static_cast<std::uint16_t>(localPort);
+    const auto contextFor = [&](const net::Endpoint& listener) {
+        return std::make_shared<const ConnectionContext>(ConnectionContext{
+            MakeUpstreamSettings(useProxy, proxyHost, proxyPort, userName, password),
+            m_filterFactory, listener});
+    };
+    if (IsRunning() != 0 && (port == 0 || port == m_run->endpoint.port)) {
+        // Keeping the socket means no moment in which the port is free for
+        // another program, or refuses the browser.
+        m_run->SetContext(contextFor(m_run->endpoint));
+        return true;
+    }
     Stop();
     auto run = std::make_shared<ListenerRun>();
-    run->localPort = static_cast<std::uint16_t>(localPort);
-    run->context = std::make_shared<const ConnectionContext>(ConnectionContext{
-        MakeUpstreamSettings(useProxy, proxyHost, proxyPort, userName, password), m_filterFactory});
+    if (!run->library.Started()) {
+        return false;
+    }
+    net::Socket listening(net::OpenTcp());
+    // Loopback only: a relay open to the network would let anyone use the
+    // user's machine and upstream proxy. A port that another program holds
+    // fails here, before the browser could be pointed at it.
+    if (!listening.Valid() || !net::BindIPv4(listening.Get(), net::kLoopbackAddress, port) ||
+        !net::Listen(listening.Get(), kBacklog)) {
+        return false;
+    }
+    run->endpoint = {net::kLoopbackAddress, net::LocalPort(listening.Get())};
+    run->context = contextFor(run->endpoint);
+    run->socket.store(listening.Release());
     if (!engine::StartDetached([run] { ListenThread(run); })) {
+        net::CloseOnce(run->socket);
         return false;
     }
     m_run = std::move(run);
@@ -72,7 +109,7 @@ int CProxyServer::IsRunning() const {
 }
 
 int CProxyServer::ListeningPort() const {
-    return IsRunning() ? m_run->port.load() : 0;
+    return IsRunning() ? m_run->endpoint.port : 0;
 }
 
 void CProxyServer::ListenThread(const std::shared_ptr<ListenerRun>& run) {
@@ -84,29 +121,6 @@ void CProxyServer::ListenThread(const std::shared_ptr<ListenerRun>& run) {
             run.endSignal.notify_all();
         }
     } endMark{*run};
-
-    net::SocketLibrary library;
-    if (!library.Started()) {
-        return;
-    }
-
-    net::SocketHandle listening = net::OpenTcp();
-    if (listening == net::kNoSocket) {
-        return;
-    }
-    run->socket.store(listening);
-    // Loopback only: a relay open to the network would let anyone use the
-    // user's machine and upstream proxy.
-    if (!net::BindIPv4(listening, net::kLoopbackAddress, run->localPort) ||
-        !net::Listen(listening, kBacklog)) {
-        return;  // the socket stays recorded until Stop closes it
-    }
-    run->port.store(net::LocalPort(listening));
-    int expected = kStarting;
-    if (!run->state.compare_exchange_strong(expected, kListening)) {
-        net::CloseOnce(run->socket);  // stopped while setting up
-        return;
-    }
 
     while (run->state.load() == kListening) {
         net::SocketHandle current = run->socket.load();
@@ -122,7 +136,7 @@ void CProxyServer::ListenThread(const std::shared_ptr<ListenerRun>& run) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
-        engine::StartDetached([browser = std::move(accepted), context = run->context]() mutable {
+        engine::StartDetached([browser = std::move(accepted), context = run->Context()]() mutable {
             RequestThread(std::move(browser), std::move(context));
         });
     }

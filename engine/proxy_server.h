@@ -14,16 +14,17 @@ public:
     CProxyServer(const CProxyServer&) = delete;
     CProxyServer& operator=(const CProxyServer&) = delete;
 
-    // Starts a listener thread on localPort and returns whether it was created;
-    // it does not wait for the listener to bind. A listener still running from
-    // an earlier Start is stopped first.
+    // Listens on 127.0.0.1:localPort and starts the listener thread; false
+    // when the port cannot be bound (another program holds it) or no thread
+    // can be made, and then nothing listens. A listener already running on
+    // the same port is kept and only its upstream changes, so that the port
+    // is never let go in between; one on another port is stopped first.
     bool Start(int localPort, int useProxy, const std::string& proxyHost, int proxyPort,
                const std::string& userName, const std::string& password);
     // Ends the listener; connections already accepted keep relaying. When it
     // returns the old listener has let go of its socket.
     void Stop();
-    // 1 while the listener accepts connections, 0 before it listens and after
-    // a failed set-up or Stop.
+    // 1 from a successful Start until Stop.
     int IsRunning() const;
     // The port actually listened on (useful after Start with port 0); 0 when
     // not listening.

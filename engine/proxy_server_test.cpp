@@ -117,11 +117,36 @@ TEST(ProxyServer, WithoutProxyConnectsToTheHostOfTheRequest) {
     EXPECT_EQ(origin.Accepted(), 1);
 }
 
-TEST(ProxyServer, UnreachableUpstreamClosesWithoutAnswer) {
-    Engine engine(FreePort());  // nothing listens there
-    EXPECT_EQ(Exchange(engine.Port(), "GET http://x/ HTTP/1.1\r\nHost: x\r\n\r\n"), "");
-    Engine unknown(80, 1, "", "no-such-host.invalid");
-    EXPECT_EQ(Exchange(unknown.Port(), "GET http://x/ HTTP/1.1\r\nHost: x\r\n\r\n"), "");
+// An upstream that cannot be reached gets the browser an answer that names
+// it and says what happened; a tunnel gets the status line alone.
+TEST(ProxyServer, AnUnreachableUpstreamIsAnsweredWithAPageOfItsOwn) {
+    const std::string get = "GET http://x/ HTTP/1.1\r\nHost: x\r\n\r\n";
+    const std::uint16_t closed = FreePort();  // nothing listens there
+    Engine refused(closed);
+    const std::string page = Exchange(refused.Port(), get);
+    EXPECT_EQ(page.rfind("HTTP/1.1 502 Bad Gateway\r\n", 0), 0u) << page;
+    EXPECT_NE(page.find("127.0.0.1:" + std::to_string(closed) + "</b>: the connection was refused"),
+              std::string::npos)
+        << page;
+    EXPECT_EQ(ResponseBody(page).size(), page.size() - page.find("\r\n\r\n") - 4);
+    EXPECT_EQ(Exchange(refused.Port(), "CONNECT x:443 HTTP/1.1\r\nHost: x:443\r\n\r\n"),
+              "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+
+    // A name that cannot be resolved, written as markup: shown as text.
+    Engine unknown(80, 1, "", "<b>no-such-host.invalid");
+    const std::string named = Exchange(unknown.Port(), get);
+    EXPECT_NE(named.find("&lt;b&gt;no-such-host.invalid:80</b>: its name could not be resolved"),
+              std::string::npos)
+        << named;
+}
+
+// The engine told to relay to its own listener answers at once instead of
+// connecting to itself, which would open connection after connection.
+TEST(ProxyServer, ItsOwnListenerAsUpstreamIsRefusedWithoutALoop) {
+    Engine engine(1);
+    ASSERT_TRUE(engine.Server().Start(engine.Port(), 1, "127.0.0.1", engine.Port(), "", ""));
+    const std::string page = Exchange(engine.Port(), "GET http://x/ HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_NE(page.find("it is Quillon itself"), std::string::npos) << page;
 }
 
 TEST(ProxyServer, KeptAliveConnectionCarriesEveryRequestToTheSameUpstream) {
@@ -229,15 +254,25 @@ TEST(ProxyServer, RestartRightAwayLeavesExactlyOneListener) {
     EXPECT_FALSE(ConnectLoopback(port).Valid());  // the old listeners are all gone
 }
 
-TEST(ProxyServer, PortAlreadyTakenStartsButNeverRuns) {
+// Another program holds the port: Start says so, and nothing of ours runs.
+// A Start while running keeps the port, so nobody can take it in between.
+TEST(ProxyServer, APortHeldByAnotherProgramFailsTheStart) {
     net::Socket holder(net::OpenTcp());
     ASSERT_TRUE(net::BindIPv4(holder.Get(), net::kLoopbackAddress, 0));
     ASSERT_TRUE(net::Listen(holder.Get(), 5));
     CProxyServer server;
-    EXPECT_TRUE(server.Start(net::LocalPort(holder.Get()), 1, "127.0.0.1", 1, "", ""));
-    EXPECT_FALSE(WaitFor([&] { return server.IsRunning() == 1; }, 300));
-    server.Stop();
+    EXPECT_FALSE(server.Start(net::LocalPort(holder.Get()), 1, "127.0.0.1", 1, "", ""));
     EXPECT_EQ(server.IsRunning(), 0);
+
+    RecordingUpstream first, second(HttpResponse("second"));
+    CProxyServer ours;
+    const std::uint16_t port = FreePort();
+    ASSERT_TRUE(ours.Start(port, 1, "127.0.0.1", first.Port(), "", ""));
+    ASSERT_TRUE(ours.Start(port, 1, "127.0.0.1", second.Port(), "", ""));
+    net::Socket intruder(net::OpenTcp());
+    EXPECT_FALSE(net::BindIPv4(intruder.Get(), net::kLoopbackAddress, port));
+    EXPECT_EQ(Exchange(port, "GET / HTTP/1.1\r\nHost: x\r\n\r\n"), HttpResponse("second"));
+    EXPECT_EQ(first.Accepted(), 0);
 }
 
 TEST(ProxyServer, ListensOnLoopbackOnly) {

@@ -2,6 +2,7 @@
 
 #include "socket_shim.h"
 #include "text_number.h"
+#include "upstream_failure.h"
 
 namespace {
 
@@ -10,6 +11,13 @@ constexpr const char* kChooseAnother = "Please choose another Proxy!";
 constexpr const char* kCannotStart = "Cannot Start Proxy!";
 constexpr const char* kUnresolved = "Unable to solve proxy server name";
 constexpr const char* kNoConnection = "Unable to connect to proxy server";
+
+std::string PortTakenText(int port) {
+    return "Cannot Start Proxy! Port " + std::to_string(port) +
+           " on 127.0.0.1 is in use by another program, so anonymous browsing is off and "
+           "the browser connects as it did before. Close that program, then choose \"Enable "
+           "Quillon\".";
+}
 
 }  // namespace
 
@@ -31,17 +39,24 @@ ProxySwitching::ProxySwitching(CProxyServer& server, IConnectionOptions& browser
       m_localPort(localPort),
       m_localEndpoint("127.0.0.1:" + std::to_string(localPort)) {}
 
-bool ProxySwitching::SwitchOn(const ProxyEndpoint& endpoint) {
-    // The browser is re-pointed first, in every path.
-    m_browser.SetConnectionOptions(kDefaultConnectionName, m_localEndpoint.c_str());
-    if (m_server.IsRunning() != 0) {
-        m_server.Stop();
-    }
+bool ProxySwitching::SwitchOn(const ProxyEndpoint& endpoint, const std::string& failureText) {
+    // The engine first: the browser is pointed only at a port this program
+    // holds. A listener that runs already keeps its port and takes the new
+    // upstream.
     if (!m_server.Start(m_localPort, 1, endpoint.host, endpoint.port, "", "")) {
-        m_host.ShowMessage(kCannotStart, "ERROR");
+        // Whatever pointed the browser here before (an earlier run that
+        // ended without a word) goes too.
+        m_browser.DisableConnectionProxy(kDefaultConnectionName);
+        m_host.ShowMessage(failureText, "ERROR");
         return false;
     }
+    m_browser.SetConnectionOptions(kDefaultConnectionName, m_localEndpoint.c_str());
     return true;
+}
+
+bool ProxySwitching::IsOwnEndpoint(const ProxyEndpoint& endpoint, std::uint32_t address) const {
+    return IsOwnListener(address, static_cast<std::uint16_t>(endpoint.port), net::kLoopbackAddress,
+                         static_cast<std::uint16_t>(m_localPort));
 }
 
 void ProxySwitching::SwitchOff() {
@@ -52,13 +67,30 @@ void ProxySwitching::SwitchOff() {
     }
 }
 
+void ProxySwitching::EndSession() {
+    // The browser gets its own configuration back; the stored choice stays,
+    // so that the next start switches on again.
+    m_browser.DisableConnectionProxy(kDefaultConnectionName);
+    m_server.Stop();
+}
+
 bool ProxySwitching::ApplyStartupProxy() {
     try {
         m_host.RefreshSettingsCopies();
         const std::string proxy = m_settings.ProxyName.Get();
         // The tray command starts from what happened here: on when the local
         // proxy was started, so that its first use turns it off.
-        m_toggle = !proxy.empty() && SwitchOn(ParseProxyEndpoint(proxy)) ? 1 : 0;
+        m_toggle = 0;
+        if (!proxy.empty()) {
+            const ProxyEndpoint endpoint = ParseProxyEndpoint(proxy);
+            // No look-up at start: a name is caught by the engine instead.
+            const std::optional<std::uint32_t> address = net::ParseIPv4(endpoint.host);
+            if (address && IsOwnEndpoint(endpoint, *address)) {
+                m_host.ShowMessage(kChooseAnother, "ERROR");
+            } else if (SwitchOn(endpoint, PortTakenText(m_localPort))) {
+                m_toggle = 1;
+            }
+        }
         m_host.RefreshControls();
         return true;
     } catch (...) {
@@ -90,7 +122,7 @@ void ProxySwitching::OnToggleProxy() {
         m_host.RefreshControls();
         return;
     }
-    m_toggle = SwitchOn(endpoint) ? 1 : 0;
+    m_toggle = SwitchOn(endpoint, kCannotStart) ? 1 : 0;
     m_cachedUseProxy = 1;
     m_settings.UseProxy.Set(1);
     m_settings.ProxyName.Set(proxy);
@@ -106,7 +138,7 @@ void ProxySwitching::ApplyProxySelection(const std::string& proxyText) {
             if (CheckProxyReachable(endpoint.host, endpoint.port) == 0) {
                 m_host.ShowMessage(kChooseAnother, "ERROR");
             } else {
-                const bool started = SwitchOn(endpoint);
+                const bool started = SwitchOn(endpoint, kCannotStart);
                 m_settings.UseProxy.Set(1);
                 m_settings.ProxyName.Set(proxyText);
                 m_toggle = started ? 1 : 0;
@@ -130,8 +162,13 @@ int ProxySwitching::CheckProxyReachable(const std::string& host, int port) {
         m_host.ShowMessage(kUnresolved, "Error");
         return 0;
     }
+    if (IsOwnEndpoint({host, port}, *address)) {
+        return 0;  // the caller asks for another: this one would relay to itself
+    }
     net::Socket s(net::OpenTcp());
-    if (!s.Valid() || !net::Connect(s.Get(), *address, static_cast<std::uint16_t>(port))) {
+    if (!s.Valid() ||
+        net::ConnectWithin(s.Get(), *address, static_cast<std::uint16_t>(port),
+                           kUpstreamConnectTimeoutMs) != net::ConnectOutcome::kConnected) {
         m_host.ShowMessage(kNoConnection, "Error");
         return 0;
     }

@@ -3,6 +3,7 @@
 // order. Runs on the interface thread; the main window is its host.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "connection_options.h"
@@ -43,16 +44,21 @@ public:
 
     // At start-up: a stored proxy switches anonymous browsing on, without a
     // reachability check and whatever UseProxy says. The toggle flag starts
-    // as 1 when the local proxy was started, 0 otherwise.
+    // as 1 when the local proxy was started, 0 otherwise; a port held by
+    // another program is told to the user.
     bool ApplyStartupProxy();
     // The "Enable Quillon" command: off when it is on, otherwise an attempt
     // to switch on.
     void OnToggleProxy();
     // The Settings page's save, with the proxy chosen there.
     void ApplyProxySelection(const std::string& proxyText);
-    // 1 when a TCP connection to the proxy can be opened; 0 after telling the
-    // user why not.
+    // 1 when a TCP connection to the proxy can be opened (within the bound
+    // the engine keeps too); 0 after telling the user why not, or without a
+    // word when the proxy is this program's own listener.
     int CheckProxyReachable(const std::string& host, int port);
+    // Whatever ends the run: the browser's configuration is given back and
+    // the engine stops; the stored settings stay as they are.
+    void EndSession();
 
     // The tray command's state. It follows what happened, so it tells whether
     // anonymous browsing runs: 1 only after the local proxy was started, 0
@@ -65,9 +71,11 @@ public:
     void SetCachedUseProxy(int value) { m_cachedUseProxy = value; }
 
 private:
-    // False when the engine could not be started (the user has been told).
-    bool SwitchOn(const ProxyEndpoint& endpoint);
+    // False when the engine could not be started: the user has been told
+    // with failureText, and the browser is not pointed at the port.
+    bool SwitchOn(const ProxyEndpoint& endpoint, const std::string& failureText);
     void SwitchOff();
+    bool IsOwnEndpoint(const ProxyEndpoint& endpoint, std::uint32_t address) const;
 
     CProxyServer& m_server;
     IConnectionOptions& m_browser;

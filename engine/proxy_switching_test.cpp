@@ -246,13 +246,75 @@ TEST_F(ProxySwitchingTest, EndpointTextsWithoutAHostOrAUsablePortAreRefusedWithA
 }
 
 // At start-up a stored text is used without a check: a text without a host
-// gives an engine that closes every browser connection unanswered.
-TEST_F(ProxySwitchingTest, AStoredTextWithoutAHostStartsAnEngineThatAnswersNothing) {
+// gives an engine that answers every browser connection with the reason.
+TEST_F(ProxySwitchingTest, AStoredTextWithoutAHostStartsAnEngineThatExplainsItsFailure) {
     m_settings.ProxyName.Set("garbage");
     EXPECT_TRUE(m_switching.ApplyStartupProxy());
     ASSERT_TRUE(Running());
-    EXPECT_EQ(FetchThroughEngine(), "");
+    const std::string reply = FetchThroughEngine();
+    EXPECT_EQ(reply.rfind("HTTP/1.1 502 Bad Gateway\r\n", 0), 0u) << reply;
     EXPECT_EQ(m_engine.IsRunning(), 1);
+}
+
+// Another program on the port: the browser is never pointed there. At start
+// the user is told which port; switching on says "Cannot Start Proxy!".
+TEST_F(ProxySwitchingTest, APortHeldByAnotherProgramLeavesTheBrowserAloneAndSaysSo) {
+    net::Socket squatter(net::OpenTcp());
+    ASSERT_TRUE(net::BindIPv4(squatter.Get(), net::kLoopbackAddress, m_localPort));
+    ASSERT_TRUE(net::Listen(squatter.Get(), 5));
+    m_settings.ProxyName.Set(Endpoint(m_upstream.Port()));
+
+    EXPECT_TRUE(m_switching.ApplyStartupProxy());
+    ASSERT_EQ(m_host.log.size(), 3u);
+    EXPECT_NE(m_host.log[1].find("Port " + std::to_string(m_localPort) + " on 127.0.0.1 is in use"),
+              std::string::npos)
+        << m_host.log[1];
+    EXPECT_FALSE(m_switching.IsOn());
+
+    m_host.log.clear();
+    m_switching.OnToggleProxy();
+    EXPECT_EQ(m_host.log,
+              (std::vector<std::string>{"message Cannot Start Proxy! / ERROR", "controls"}));
+    EXPECT_FALSE(m_switching.IsOn());
+    for (const auto& call : m_browser.Calls()) {
+        EXPECT_EQ(call.operation, "Disable");  // never pointed at the squatter
+    }
+}
+
+// The program as its own upstream would open connection after connection
+// to itself: refused when switching on, at start too, without a connect.
+TEST_F(ProxySwitchingTest, ItsOwnEndpointIsRefusedAsUpstream) {
+    for (const std::string& own : {Local(), "0.0.0.0:" + std::to_string(m_localPort)}) {
+        m_settings.ProxyName.Set(own);
+        m_host.log.clear();
+        m_switching.OnToggleProxy();
+        EXPECT_EQ(m_host.log, (std::vector<std::string>{
+                                  "message Please choose another Proxy! / ERROR", "controls"}))
+            << own;
+        m_host.log.clear();
+        m_switching.ApplyStartupProxy();
+        EXPECT_EQ(m_host.log,
+                  (std::vector<std::string>{
+                      "copies", "message Please choose another Proxy! / ERROR", "controls"}))
+            << own;
+        EXPECT_FALSE(m_switching.IsOn());
+        EXPECT_EQ(m_engine.IsRunning(), 0);
+    }
+    EXPECT_TRUE(m_browser.Calls().empty());
+}
+
+// A session that ends gives the browser its configuration back and stops
+// the engine, but keeps the choice: the next start switches on again.
+TEST_F(ProxySwitchingTest, TheEndOfASessionRestoresTheBrowserAndKeepsTheSettings) {
+    const std::string proxy = Endpoint(m_upstream.Port());
+    m_settings.ProxyName.Set(proxy);
+    m_switching.OnToggleProxy();
+    ASSERT_TRUE(Running());
+    m_switching.EndSession();
+    EXPECT_EQ(m_browser.Calls().back().operation, "Disable");
+    EXPECT_EQ(m_engine.IsRunning(), 0);
+    EXPECT_EQ(m_settings.UseProxy.Get(), 1u);
+    EXPECT_EQ(m_settings.ProxyName.Get(), proxy);
 }
 
 }  // namespace

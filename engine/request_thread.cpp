@@ -1,10 +1,58 @@
 #include "request_thread.h"
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
 #include "relay.h"
 #include "request_head.h"
+#include "upstream_failure.h"
+
+namespace {
+
+std::optional<UpstreamFailure> ConnectUpstream(const net::Socket& server, const std::string& host,
+                                               int port, const net::Endpoint& listener) {
+    const std::optional<std::uint32_t> address = net::ResolveIPv4(host);
+    if (!address) {
+        return UpstreamFailure::kUnresolved;
+    }
+    const auto portBits = static_cast<std::uint16_t>(port);
+    if (IsOwnListener(*address, portBits, listener.address, listener.port)) {
+        return UpstreamFailure::kSelf;  // each hop would open the next, without end
+    }
+    if (!server.Valid()) {
+        return UpstreamFailure::kRefused;
+    }
+    switch (net::ConnectWithin(server.Get(), *address, portBits, kUpstreamConnectTimeoutMs)) {
+        case net::ConnectOutcome::kConnected:
+            return std::nullopt;
+        case net::ConnectOutcome::kTimedOut:
+            return UpstreamFailure::kTimedOut;
+        case net::ConnectOutcome::kFailed:
+            break;
+    }
+    return UpstreamFailure::kRefused;
+}
+
+// Closing with unread bytes (the rest of a long head, a body) would send a
+// reset, which can destroy the answer before the browser reads it; so the
+// answer is ended with a half-close and what still comes is read away,
+// within bounds.
+void CloseAfterAnswer(const net::Socket& browser) {
+    net::ShutdownSend(browser.Get());
+    net::SetReceiveTimeout(browser.Get(), 1000);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    char discard[4096];
+    for (int total = 0; total < (1 << 20) && std::chrono::steady_clock::now() < deadline;) {
+        const int n = net::Receive(browser.Get(), discard, sizeof discard);
+        if (n <= 0) {
+            break;
+        }
+        total += n;
+    }
+}
+
+}  // namespace
 
 void RequestThread(net::Socket accepted, std::shared_ptr<const ConnectionContext> context) {
     // The connection may outlive the listener that accepted it; the library
@@ -23,17 +71,23 @@ void RequestThread(net::Socket accepted, std::shared_ptr<const ConnectionContext
     if (upstream.useProxy == 0 && head.targetHost.empty()) {
         return;
     }
-    std::optional<std::uint32_t> address = net::ResolveIPv4(host);
-    if (!address) {
-        return;
-    }
     net::Socket server(net::OpenTcp());
-    if (!server.Valid() ||
-        !net::Connect(server.Get(), *address, static_cast<std::uint16_t>(port))) {
+    if (const auto failure = ConnectUpstream(server, host, port, context->listener)) {
+        if (!read.empty()) {
+            const bool tunnel = head.requestLine.rfind("CONNECT ", 0) == 0;
+            const std::string answer = UpstreamFailureResponse(
+                *failure, host + ":" + std::to_string(port), upstream.useProxy != 0, tunnel);
+            net::SendAll(browser.Get(), answer.data(), answer.size());
+            CloseAfterAnswer(browser);
+        }
         return;
     }
-    net::SetNoDelay(browser.Get());
-    net::SetNoDelay(server.Get());
+    for (const net::Socket* s : {&browser, &server}) {
+        net::SetNoDelay(s->Get());
+        // No idle time-out of the relay's own (a WebSocket may rest for
+        // hours), but a peer that vanished is noticed.
+        net::SetKeepAlive(s->Get());
+    }
 
     std::shared_ptr<IConnectionFilter> filter =
         context->filterFactory ? context->filterFactory->ForConnection() : nullptr;

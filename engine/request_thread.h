@@ -12,9 +12,11 @@ inline constexpr int kHeadReadSize = 1024;
 struct ConnectionContext {
     UpstreamSettings upstream;
     std::shared_ptr<IConnectionFilterFactory> filterFactory;  // may be empty
+    net::Endpoint listener;  // where the connections arrive, never an upstream
 };
 
-// Reads and rebuilds the first request head, connects the upstream side,
-// sends the head and starts the two relays. Any failure gives the connection
-// up: both sockets are closed and the browser gets no answer.
+// Reads and rebuilds the first request head, connects the upstream side
+// (bounded in time), sends the head and starts the two relays. When the
+// upstream side cannot be reached the browser gets an answer saying so;
+// any other failure gives the connection up, closing both sockets.
 void RequestThread(net::Socket accepted, std::shared_ptr<const ConnectionContext> context);

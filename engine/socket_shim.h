@@ -52,6 +52,8 @@ std::optional<Endpoint> PeerEndpoint(SocketHandle s);
 // is looked up, and the first IPv4 address wins. Addresses are in host order.
 // Thread-safe.
 std::optional<std::uint32_t> ResolveIPv4(const std::string& host);
+// The dotted forms alone, without a look-up.
+std::optional<std::uint32_t> ParseIPv4(const std::string& host);
 
 // recv: bytes received, 0 when the peer closed, negative on error.
 int Receive(SocketHandle s, char* buffer, int length);

@@ -131,10 +131,17 @@ std::optional<Endpoint> PeerEndpoint(SocketHandle s) {
     return EndpointOf(::getpeername, s);
 }
 
-std::optional<std::uint32_t> ResolveIPv4(const std::string& host) {
+std::optional<std::uint32_t> ParseIPv4(const std::string& host) {
     in_addr dotted{};
-    if (::inet_aton(host.c_str(), &dotted) != 0) {
-        return ntohl(dotted.s_addr);
+    if (::inet_aton(host.c_str(), &dotted) == 0) {
+        return std::nullopt;
+    }
+    return ntohl(dotted.s_addr);
+}
+
+std::optional<std::uint32_t> ResolveIPv4(const std::string& host) {
+    if (const std::optional<std::uint32_t> dotted = ParseIPv4(host)) {
+        return dotted;
     }
     addrinfo hints{};
     hints.ai_family = AF_INET;

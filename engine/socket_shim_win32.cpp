@@ -114,10 +114,17 @@ std::optional<Endpoint> PeerEndpoint(SocketHandle s) {
     return EndpointOf(::getpeername, s);
 }
 
+std::optional<std::uint32_t> ParseIPv4(const std::string& host) {
+    const unsigned long dotted = ::inet_addr(host.c_str());
+    if (dotted == INADDR_NONE) {
+        return std::nullopt;
+    }
+    return ntohl(dotted);
+}
+
 std::optional<std::uint32_t> ResolveIPv4(const std::string& host) {
-    unsigned long dotted = ::inet_addr(host.c_str());
-    if (dotted != INADDR_NONE) {
-        return ntohl(dotted);
+    if (const std::optional<std::uint32_t> dotted = ParseIPv4(host)) {
+        return dotted;
     }
     // Winsock keeps gethostbyname's result per thread, so this is thread-safe.
     const hostent* found = ::gethostbyname(host.c_str());

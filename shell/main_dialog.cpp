@@ -22,8 +22,15 @@ CMainDialog::CMainDialog(IMainWindowView& view, const MainDialogServices& servic
 }
 
 CMainDialog::~CMainDialog() {
-    // Whatever ends the run, the pop-ups counted so far are kept.
+    // Whatever ends the run (Exit, a signal, the session's end), the pop-ups
+    // counted so far are kept and the browser is not left pointing at a
+    // port that nobody holds.
     FoldBlockedPopups();
+    OnEndSession();
+}
+
+void CMainDialog::OnEndSession() {
+    m_switching.EndSession();
 }
 
 bool CMainDialog::OnInitDialog() {

@@ -79,6 +79,10 @@ public:
     void OnTimer(int id);
     void OnMinimized();
     void OnCommand(int id);
+    // The session ends (logout, shutdown, a signal): the browser gets its
+    // own configuration back; every stored setting stays, so the next start
+    // switches on again. Also run by the destructor.
+    void OnEndSession();
     // The check marks of "Enable Quillon" (tray menu and Settings page):
     // whether anonymous browsing runs.
     bool EnableChecked() const { return m_switching.IsOn(); }

@@ -166,6 +166,12 @@ INT_PTR CMainWindowWin32::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
         case kTrayCallbackMessage:
             m_presenter.OnTrayNotify(wParam, static_cast<std::uintptr_t>(lParam));
             return TRUE;
+        case WM_ENDSESSION:
+            // Windows may end the process as soon as this returns.
+            if (wParam != FALSE) {
+                m_presenter.OnEndSession();
+            }
+            return TRUE;
         case WM_DESTROY:
             m_presenter.OnDestroy();
             return FALSE;

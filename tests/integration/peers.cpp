@@ -71,20 +71,19 @@ ChildProcess::~ChildProcess() {
     Stop();
 }
 
-int ChildProcess::Stop() {
+int ChildProcess::Stop(int signal) {
     if (m_pid <= 0) {
         return -1;
     }
     const pid_t pid = m_pid;
     m_pid = -1;
-    ::kill(pid, SIGTERM);
+    ::kill(pid, signal);
     int status = 0;
     bool ended = false;
-    for (int i = 0; i < 500 && !ended; ++i) {  // 5 s at most
-        ended = ::waitpid(pid, &status, WNOHANG) == pid;
-        if (!ended) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!(ended = ::waitpid(pid, &status, WNOHANG) == pid) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     if (!ended) {
         ::kill(pid, SIGKILL);

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -33,9 +34,9 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
     bool Started() const { return m_pid > 0; }
-    // SIGTERM, then waits (5 s, then SIGKILL): the exit status, or 128 and
-    // the signal that ended it; -1 when nothing runs.
-    int Stop();
+    // Sends the signal, then waits (5 s, then SIGKILL): the exit status, or
+    // 128 and the signal that ended it; -1 when nothing runs.
+    int Stop(int signal = SIGTERM);
 
 private:
     pid_t m_pid = -1;
