@@ -1,5 +1,5 @@
 // The browser's per-connection proxy options: pointing a connection at a
-// proxy and switching it back to direct access. Windows writes WinINet's
+// proxy and giving the user's own options back. Windows writes WinINet's
 // options; Linux keeps a record of the same options and applies it to the
 // desktop's proxy settings (GNOME and KDE).
 #pragma once
@@ -28,8 +28,11 @@ class IConnectionOptions {
 public:
     virtual ~IConnectionOptions() = default;
     // Flags direct + proxy, the proxy server text as given, bypass "local".
+    // The options it replaces are saved first (once, until given back).
     virtual bool SetConnectionOptions(const char* connectionName, const char* proxyServer) = 0;
-    // Flags direct only; the server and bypass stay as they were.
+    // Gives back the options saved by the first Set. With none saved, options
+    // that still point at the program's proxy become direct access; any
+    // others are the user's and stay as they are.
     virtual bool DisableConnectionProxy(const char* connectionName) = 0;
 };
 
@@ -38,7 +41,9 @@ public:
 std::unique_ptr<IConnectionOptions> MakeSystemConnectionOptions();
 
 // The two operations on the system's options. The result is the outcome of
-// storing the options (the BOOL of InternetSetOptionA on Windows); false on
-// allocation failure.
+// storing the options (the BOOL of InternetSetOptionA on Windows, TRUE when
+// Disable had nothing to write); false on allocation failure. Each call makes
+// an object of its own, so options the store refused to save do not outlive
+// the call; the program keeps one object for its whole run.
 bool SetConnectionOptions(const char* connectionName, const char* proxyServer);
 bool DisableConnectionProxy(const char* connectionName);

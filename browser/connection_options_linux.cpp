@@ -6,27 +6,16 @@
 
 #include "connection_record.h"
 #include "desktop_proxy.h"
-#include "gnome_proxy_settings_linux.h"
-#include "kde_proxy_settings_linux.h"
 #include "process_registry_store.h"
 #include "registry_store_linux.h"
-
-namespace {
-
-void ApplyToDesktops(const DesktopEnvironment& desktop, const DesktopProxy& proxy) {
-    ApplyGnomeProxy(proxy);
-    ApplyKdeProxy(desktop, proxy);
-}
-
-}  // namespace
 
 bool DesktopConnectionOptions::SetConnectionOptions(const char* connectionName,
                                                     const char* proxyServer) {
     try {
-        ConnectionRecord record{kProxyTypeDirect | kProxyTypeProxy,
-                                proxyServer != nullptr ? proxyServer : "", kLocalProxyBypass};
-        bool written = WriteConnectionRecord(m_store, connectionName, record);
-        ApplyToDesktops(m_desktop, DesktopProxyFor(record));
+        bool written = m_keeper.BeforePointing(connectionName, proxyServer, Places());
+        const DesktopProxy proxy = DesktopProxyFor(PointingRecord(proxyServer));
+        ApplyGnomeProxy(proxy);
+        ApplyKdeProxy(m_desktop, proxy);
         return written;
     } catch (const std::bad_alloc&) {
         WriteDebugOutput(kSetAllocationFailure);
@@ -36,9 +25,7 @@ bool DesktopConnectionOptions::SetConnectionOptions(const char* connectionName,
 
 bool DesktopConnectionOptions::DisableConnectionProxy(const char* connectionName) {
     try {
-        bool written = WriteConnectionFlags(m_store, connectionName, kProxyTypeDirect);
-        ApplyToDesktops(m_desktop, DesktopProxy{});
-        return written;
+        return m_keeper.GiveBack(connectionName, Places()).recorded;
     } catch (const std::bad_alloc&) {
         WriteDebugOutput(kDisableAllocationFailure);
         return false;

@@ -46,7 +46,19 @@ std::optional<ConnectionRecord> StoredRecord(const char* name) {
     return ReadConnectionRecord(store, name);
 }
 
-TEST(ConnectionOptions, GnomeFollowsSetAndDisableAndKeepsTheServer) {
+// Every key of GNOME's proxy settings, as a separate process prints them;
+// env: assignments for that process.
+std::string GnomeSettings(const std::string& env = "") {
+    return RunCommand(env + "gsettings list-recursively " + kProxy).output;
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    const std::size_t at = text.find(from);
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+TEST(ConnectionOptions, GnomeFollowsSetAndDisable) {
+    const std::string before = GnomeSettings();
     ASSERT_TRUE(SetConnectionOptions(kDefaultConnectionName, "127.0.0.1:8080"));
     EXPECT_EQ(GsettingsGet(kProxy, "mode"), "'manual'");
     EXPECT_EQ(GsettingsGet(kHttp, "host"), "'127.0.0.1'");
@@ -56,11 +68,9 @@ TEST(ConnectionOptions, GnomeFollowsSetAndDisableAndKeepsTheServer) {
     EXPECT_EQ(GsettingsGet(kProxy, "ignore-hosts"), kIgnoreAll);
 
     ASSERT_TRUE(DisableConnectionProxy(kDefaultConnectionName));
-    EXPECT_EQ(GsettingsGet(kProxy, "mode"), "'none'");
-    EXPECT_EQ(GsettingsGet(kHttp, "host"), "'127.0.0.1'");
-    EXPECT_EQ(GsettingsGet(kHttp, "port"), "8080");
-    EXPECT_EQ(GsettingsGet(kProxy, "ignore-hosts"), kIgnoreAll);
+    EXPECT_EQ(GnomeSettings(), before);
 
+    // The record keeps the server while the desktop is given back.
     auto record = StoredRecord(kDefaultConnectionName);
     ASSERT_TRUE(record);
     EXPECT_EQ(record->flags, kProxyTypeDirect);
@@ -87,7 +97,16 @@ TEST(ConnectionOptions, RecordSurvivesARestartBetweenSetAndDisable) {
     EXPECT_FALSE(StoredRecord("Never set"));
 }
 
+// Sets GNOME's mode from this process: the keyfile backend here only sees
+// what other processes write once a main loop runs.
+void SetGnomeMode(const char* mode) {
+    glib::Object<GSettings> settings(g_settings_new(kProxy));
+    g_settings_set_string(settings.get(), "mode", mode);
+    g_settings_sync();
+}
+
 TEST(ConnectionOptions, ABrokenStoreFailsTheResultButStillSwitchesTheDesktop) {
+    SetGnomeMode("auto");
     testsupport::TempDir dir;
     WriteFile(dir.Path() + "/file", "not a folder");
     SqliteRegistryStore broken(dir.Path() + "/file/settings.db");
@@ -96,8 +115,10 @@ TEST(ConnectionOptions, ABrokenStoreFailsTheResultButStillSwitchesTheDesktop) {
     EXPECT_FALSE(options.SetConnectionOptions(kDefaultConnectionName, "127.0.0.1:8181"));
     EXPECT_EQ(GsettingsGet(kProxy, "mode"), "'manual'");
     EXPECT_EQ(GsettingsGet(kHttp, "port"), "8181");
+    // What the store refused the object remembers, and gives back.
     EXPECT_FALSE(options.DisableConnectionProxy(kDefaultConnectionName));
-    EXPECT_EQ(GsettingsGet(kProxy, "mode"), "'none'");
+    EXPECT_EQ(GsettingsGet(kProxy, "mode"), "'auto'");
+    SetGnomeMode("none");
 }
 
 TEST(ConnectionOptions, ServerTextIsReadLikeEveryProxyEndpoint) {
@@ -151,6 +172,7 @@ TEST(ConnectionOptions, RealDconfUnderASessionBus) {
     ::chmod(runtime.Path().c_str(), 0700);
     const std::string env = "env -u GSETTINGS_BACKEND XDG_CONFIG_HOME=" + home.Path() +
                             " XDG_RUNTIME_DIR=" + runtime.Path() + " ";
+    const std::string before = GnomeSettings(env);
     EXPECT_EQ(RunCommand(env + "dbus-run-session -- " + QUILLON_BROWSER_PROXY_TOOL +
                          " set DefaultConnectionSettings 127.0.0.1:8383 2>/dev/null")
                   .output,
@@ -164,8 +186,7 @@ TEST(ConnectionOptions, RealDconfUnderASessionBus) {
                          " disable DefaultConnectionSettings 2>/dev/null")
                   .output,
               "1");
-    EXPECT_EQ(RunCommand(env + "gsettings get " + kProxy + " mode").output, "'none'");
-    EXPECT_EQ(RunCommand(env + "gsettings get " + kHttp + " port").output, "8383");
+    EXPECT_EQ(GnomeSettings(env), before);
 }
 
 // Counts KIO's reparse signals on a bus, on a main context of its own.
@@ -281,10 +302,12 @@ TEST_F(KdeProxySettings, EditsOnlyTheProxyLinesAndSignalsKio) {
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_EQ(watch.WaitFor(1), 1);
 
+    // The user's group comes back line for line, still linked, mode kept.
     ASSERT_TRUE(options.DisableConnectionProxy(kDefaultConnectionName));
-    std::string afterDisable = afterSet;
-    afterDisable.replace(afterDisable.find("ProxyType=1"), 11, "ProxyType=0");
-    EXPECT_EQ(ReadFile(real), afterDisable);
+    EXPECT_EQ(ReadFile(real), before);
+    EXPECT_TRUE(fs::is_symlink(Kioslaverc()));
+    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_EQ(watch.WaitFor(2), 2);
     // No temporary file left behind.
     EXPECT_EQ(std::distance(fs::directory_iterator(dotfiles.Path()), fs::directory_iterator()), 1);
@@ -294,14 +317,149 @@ TEST_F(KdeProxySettings, OnlyWhereKdeIsInUse) {
     DesktopConnectionOptions gnome(m_registry, Desktop("ubuntu:GNOME"));
     ASSERT_TRUE(gnome.SetConnectionOptions(kDefaultConnectionName, "127.0.0.1:8080"));
     EXPECT_FALSE(fs::exists(Kioslaverc()));
+    ASSERT_TRUE(gnome.DisableConnectionProxy(kDefaultConnectionName));
 
-    // A KDE session without a kioslaverc yet gets one, and no bus is no harm.
+    // A KDE session without a kioslaverc yet gets one for the time being,
+    // and no bus is no harm.
     DesktopConnectionOptions kde(m_registry, Desktop("KDE"));
+    ASSERT_TRUE(kde.SetConnectionOptions(kDefaultConnectionName, "127.0.0.1:8080"));
+    EXPECT_NE(ReadFile(Kioslaverc()).find("ProxyType=1\n"), std::string::npos);
     ASSERT_TRUE(kde.DisableConnectionProxy(kDefaultConnectionName));
-    EXPECT_EQ(ReadFile(Kioslaverc()), "[Proxy Settings]\nProxyType=0\n");
-    // From now on the file itself says that KDE programs are used.
+    EXPECT_FALSE(fs::exists(Kioslaverc()));
+
+    // A file of the user's own says that KDE programs are used.
+    WriteFile(Kioslaverc(), "[General]\nx=1\n");
     ASSERT_TRUE(gnome.SetConnectionOptions(kDefaultConnectionName, "127.0.0.1:8080"));
     EXPECT_NE(ReadFile(Kioslaverc()).find("ProxyType=1\n"), std::string::npos);
+    ASSERT_TRUE(gnome.DisableConnectionProxy(kDefaultConnectionName));
+    EXPECT_EQ(ReadFile(Kioslaverc()), "[General]\nx=1\n");
+}
+
+// The user's own settings in a home of the test's own, on a KDE desktop that
+// GNOME's settings also reach; the program and the desktops' commands each
+// run in a process of their own.
+class UsersProxySettings : public testing::Test {
+protected:
+    std::string Env() const {
+        return "env XDG_CONFIG_HOME=" + m_home.Path() + " XDG_CURRENT_DESKTOP=KDE ";
+    }
+    std::string Run(const std::string& command) { return RunCommand(Env() + command).output; }
+    std::string Program(const std::string& arguments) {
+        return Run(std::string(QUILLON_BROWSER_PROXY_TOOL) + " " + arguments + " 2>/dev/null");
+    }
+    void Gsettings(const std::string& arguments) { Run("gsettings set " + arguments); }
+    std::string Gnome() { return GnomeSettings(Env()); }
+    fs::path Kioslaverc() const { return fs::path(m_home.Path()) / "kioslaverc"; }
+    std::string StorePath() const { return m_home.Path() + "/quillon/settings.db"; }
+
+    // GNOME and KDE each set to a proxy auto-configuration file of the user's.
+    void SetUsersPac() {
+        Gsettings("org.gnome.system.proxy mode auto");
+        Gsettings("org.gnome.system.proxy autoconfig-url 'http://wpad.test/proxy.pac'");
+        Gsettings("org.gnome.system.proxy ignore-hosts \"['intranet.test', '10.0.0.0/8']\"");
+        Gsettings("org.gnome.system.proxy use-same-proxy false");
+        Gsettings("org.gnome.system.proxy.socks host 'socks.test'");
+        Gsettings("org.gnome.system.proxy.socks port 1080");
+        WriteFile(Kioslaverc(), kKdePac);
+    }
+
+    static constexpr const char* kKdePac =
+        "[Cache Settings]\nMaxCacheSize=5000\n\n"
+        "[Proxy Settings]\nProxyType=2\nProxy Config Script=http://wpad.test/proxy.pac\n"
+        "NoProxyFor=intranet.test\nReversedException=false\n\n"
+        "[$Version]\nupdate_info=kio.upd:koi8r";
+
+    testsupport::TempDir m_home;
+};
+
+TEST_F(UsersProxySettings, APacConfigurationComesBackExactlyAfterACrash) {
+    SetUsersPac();
+    const std::string gnome = Gnome();
+    ASSERT_NE(gnome.find("mode 'auto'"), std::string::npos);
+
+    // Each run ends without switching off, as in a crash; the second switches
+    // on again while on, which must keep what the first saved.
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(Program("set DefaultConnectionSettings 127.0.0.1:8080"), "1");
+        EXPECT_EQ(Run("gsettings get org.gnome.system.proxy mode"), "'manual'");
+        EXPECT_NE(ReadFile(Kioslaverc()).find("ProxyType=1\n"), std::string::npos);
+    }
+    EXPECT_EQ(Program("disable DefaultConnectionSettings"), "1");
+    EXPECT_EQ(Gnome(), gnome);
+    EXPECT_EQ(ReadFile(Kioslaverc()), kKdePac);
+
+    // Given back once: what the user sets next is what the next run saves.
+    Gsettings("org.gnome.system.proxy mode none");
+    const std::string later = Gnome();
+    EXPECT_EQ(Program("set DefaultConnectionSettings 127.0.0.1:8080"), "1");
+    EXPECT_EQ(Program("disable DefaultConnectionSettings"), "1");
+    EXPECT_EQ(Gnome(), later);
+}
+
+TEST_F(UsersProxySettings, TheProgramsOwnPointerIsNeverGivenBack) {
+    // Left behind by a run that crashed before anything was saved.
+    Gsettings("org.gnome.system.proxy mode manual");
+    Gsettings("org.gnome.system.proxy.http host '127.0.0.1'");
+    Gsettings("org.gnome.system.proxy.http port 8080");
+    Gsettings("org.gnome.system.proxy ignore-hosts \"['intranet.test']\"");
+    const std::string kde =
+        "[Proxy Settings]\nProxyType=1\nhttpProxy=http://127.0.0.1 8080\n"
+        "httpsProxy=http://127.0.0.1 8080\nNoProxyFor=intranet.test\n";
+    WriteFile(Kioslaverc(), kde);
+    const std::string gnome = Gnome();
+
+    EXPECT_EQ(Program("set DefaultConnectionSettings 127.0.0.1:8080"), "1");
+    EXPECT_EQ(Program("disable DefaultConnectionSettings"), "1");
+    EXPECT_EQ(Gnome(), Replaced(gnome, "mode 'manual'", "mode 'none'"));
+    EXPECT_EQ(ReadFile(Kioslaverc()), Replaced(kde, "ProxyType=1", "ProxyType=0"));
+}
+
+TEST_F(UsersProxySettings, AnEndWithNothingSavedRepairsOnlyTheProgramsPointer) {
+    {
+        // An earlier version recorded its endpoint and saved nothing.
+        SqliteRegistryStore store(StorePath());
+        ASSERT_TRUE(WriteConnectionRecord(store, kDefaultConnectionName,
+                                          {kProxyTypeDirect, "127.0.0.1:8080", "local"}));
+    }
+    SetUsersPac();
+    Gsettings("org.gnome.system.proxy mode manual");
+    Gsettings("org.gnome.system.proxy.http host '127.0.0.1'");
+    Gsettings("org.gnome.system.proxy.http port 8080");
+    const std::string gnome = Gnome();
+
+    EXPECT_EQ(Program("disable DefaultConnectionSettings"), "1");
+    EXPECT_EQ(Gnome(), Replaced(gnome, "mode 'manual'", "mode 'none'"));
+    EXPECT_EQ(ReadFile(Kioslaverc()), kKdePac);
+}
+
+TEST_F(UsersProxySettings, DamagedSavedSettingsNeitherStickNorHarm) {
+    auto storeSaved = [this](const std::string& bytes) {
+        SqliteRegistryStore store(StorePath());
+        auto key =
+            store.CreateKey(RegistryRoot::CurrentUser, ConnectionRecordKey(kDefaultConnectionName));
+        return key && key->SetValue("SavedProxySettings", kRegBinary, bytes);
+    };
+    auto field = [](const std::string& text) { return std::to_string(text.size()) + ":" + text; };
+    SetUsersPac();
+    const std::string gnome = Gnome();
+
+    // Unreadable: saved afresh.
+    ASSERT_TRUE(storeSaved("99999999999999999999:GNOME"));
+    EXPECT_EQ(Program("set DefaultConnectionSettings 127.0.0.1:8080"), "1");
+    EXPECT_EQ(Program("disable DefaultConnectionSettings"), "1");
+    EXPECT_EQ(Gnome(), gnome);
+    EXPECT_EQ(ReadFile(Kioslaverc()), kKdePac);
+
+    // Readable, with keys GNOME lacks, values of the wrong type or range and
+    // text no desktop wrote: what fits is given back, the rest is passed over.
+    ASSERT_TRUE(storeSaved(field("GNOME") +
+                           field("{'mode': <42>, 'nochild/host': <'x'>, 'http/port': <99999>, "
+                                 "'bogus': <1>, 'https/port': <3128>}") +
+                           field("KDE") + field("x") + field("WinINet") + field("")));
+    EXPECT_EQ(Program("disable DefaultConnectionSettings"), "1");
+    EXPECT_EQ(Run("gsettings get org.gnome.system.proxy.https port"), "3128");
+    EXPECT_EQ(Run("gsettings get org.gnome.system.proxy mode"), "'auto'");
+    EXPECT_EQ(ReadFile(Kioslaverc()), kKdePac);
 }
 
 }  // namespace

@@ -63,7 +63,25 @@ QueriedOptions Query(const char* connectionName) {
     return result;
 }
 
-TEST(ConnectionOptions, SetThenDisableKeepsTheServer) {
+// Sets the options as the user's control panel would.
+bool SetUsersOptions(DWORD flags, const char* proxyServer) {
+    std::string server = proxyServer;
+    INTERNET_PER_CONN_OPTIONA options[2]{};
+    options[0].dwOption = INTERNET_PER_CONN_FLAGS;
+    options[0].Value.dwValue = flags;
+    options[1].dwOption = INTERNET_PER_CONN_PROXY_SERVER;
+    options[1].Value.pszValue = server.data();
+    INTERNET_PER_CONN_OPTION_LISTA list{};
+    list.dwSize = sizeof(list);
+    list.dwOptionCount = 2;
+    list.pOptions = options;
+    return InternetSetOptionA(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list,
+                              sizeof(list)) != FALSE;
+}
+
+TEST(ConnectionOptions, SetPointsAtTheServerAndDisableGivesTheOptionsBack) {
+    const QueriedOptions before = Query(kDefaultConnectionName);
+    ASSERT_TRUE(before.ok);
     ASSERT_TRUE(SetConnectionOptions(kDefaultConnectionName, "127.0.0.1:8080"));
     EXPECT_NE(RegQuery("ProxyEnable").find("0x1"), std::string::npos);
     EXPECT_NE(RegQuery("ProxyServer").find("127.0.0.1:8080"), std::string::npos);
@@ -75,12 +93,33 @@ TEST(ConnectionOptions, SetThenDisableKeepsTheServer) {
 
     ASSERT_TRUE(DisableConnectionProxy(kDefaultConnectionName));
     EXPECT_NE(RegQuery("ProxyEnable").find("0x0"), std::string::npos);
-    EXPECT_NE(RegQuery("ProxyServer").find("127.0.0.1:8080"), std::string::npos);
     QueriedOptions disabled = Query(kDefaultConnectionName);
     ASSERT_TRUE(disabled.ok);
     EXPECT_EQ(disabled.flags & kProxyTypeProxy, 0u);
     EXPECT_NE(disabled.flags & kProxyTypeDirect, 0u);
-    EXPECT_EQ(disabled.proxyServer, "127.0.0.1:8080");
+    EXPECT_EQ(disabled.proxyServer, before.proxyServer);
+}
+
+TEST(ConnectionOptions, TheUsersOwnProxyComesBackButNeverTheProgramsPointer) {
+    ASSERT_TRUE(SetUsersOptions(PROXY_TYPE_DIRECT | PROXY_TYPE_PROXY, "10.0.0.1:3128"));
+    ASSERT_TRUE(SetConnectionOptions(kDefaultConnectionName, "127.0.0.1:8080"));
+    // Switched on again while on: the user's options stay the ones saved.
+    ASSERT_TRUE(SetConnectionOptions(kDefaultConnectionName, "127.0.0.1:8080"));
+    EXPECT_EQ(Query(kDefaultConnectionName).proxyServer, "127.0.0.1:8080");
+    ASSERT_TRUE(DisableConnectionProxy(kDefaultConnectionName));
+    QueriedOptions restored = Query(kDefaultConnectionName);
+    EXPECT_NE(restored.flags & kProxyTypeProxy, 0u);
+    EXPECT_EQ(restored.proxyServer, "10.0.0.1:3128");
+    EXPECT_NE(RegQuery("ProxyServer").find("10.0.0.1:3128"), std::string::npos);
+    // Ending again with nothing saved leaves the user's proxy alone.
+    ASSERT_TRUE(DisableConnectionProxy(kDefaultConnectionName));
+    EXPECT_NE(Query(kDefaultConnectionName).flags & kProxyTypeProxy, 0u);
+
+    // A pointer at the program left behind by a crash ends as direct access.
+    ASSERT_TRUE(SetUsersOptions(PROXY_TYPE_DIRECT | PROXY_TYPE_PROXY, "127.0.0.1:8080"));
+    ASSERT_TRUE(SetConnectionOptions(kDefaultConnectionName, "127.0.0.1:8080"));
+    ASSERT_TRUE(DisableConnectionProxy(kDefaultConnectionName));
+    EXPECT_EQ(Query(kDefaultConnectionName).flags & kProxyTypeProxy, 0u);
 }
 
 TEST(ConnectionOptions, TheLanConnectionAndTheServiceObjectAgree) {

@@ -25,6 +25,11 @@ bool SetFlags(IRegistryKey& key, std::uint32_t flags) {
 
 }  // namespace
 
+ConnectionRecord PointingRecord(const char* proxyServer) {
+    return {kProxyTypeDirect | kProxyTypeProxy, proxyServer != nullptr ? proxyServer : "",
+            kLocalProxyBypass};
+}
+
 std::string ConnectionRecordKey(const char* connectionName) {
     std::string name = connectionName != nullptr ? connectionName : "";
     if (name.empty()) {

@@ -1,7 +1,8 @@
 // Where a system without WinINet keeps the per-connection options, so that
 // switching to direct access keeps the proxy server and bypass list, across
 // runs: HKEY_CURRENT_USER "Software\Quillon\Connections\<name>", values
-// Flags (REG_DWORD), ProxyServer and ProxyBypass (REG_SZ).
+// Flags (REG_DWORD), ProxyServer and ProxyBypass (REG_SZ). Windows keeps the
+// same record to know, after a crash, which proxy is the program's own.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,10 @@ struct ConnectionRecord {
     std::string proxyServer;
     std::string proxyBypass;
 };
+
+// The record of a connection pointed at the program's proxy: flags direct +
+// proxy, the server text as given, bypass "local".
+ConnectionRecord PointingRecord(const char* proxyServer);
 
 // The key of a connection; a missing or empty name is the LAN connection, as
 // in WinINet.

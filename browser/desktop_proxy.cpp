@@ -41,3 +41,7 @@ DesktopProxy DesktopProxyFor(const ConnectionRecord& record) {
     }
     return proxy;
 }
+
+DesktopProxy PointingProxy(std::string_view proxyServer) {
+    return DesktopProxyFor(PointingRecord(std::string(proxyServer).c_str()));
+}

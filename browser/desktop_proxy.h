@@ -23,5 +23,8 @@ inline const std::vector<std::string> kLoopbackHosts = {"localhost", "127.0.0.0/
 // the first ':', the port is read like atoi from the text after it.
 DesktopProxy DesktopProxyFor(const ConnectionRecord& record);
 
+// What the program sets on the desktops to point them at proxyServer.
+DesktopProxy PointingProxy(std::string_view proxyServer);
+
 // The entries of a WinINet bypass list (separated by ';', also ',' or blanks).
 std::vector<std::string> SplitBypassList(std::string_view bypass);

@@ -13,6 +13,12 @@ struct ObjectUnref {
 struct SchemaUnref {
     void operator()(GSettingsSchema* schema) const { g_settings_schema_unref(schema); }
 };
+struct SchemaKeyUnref {
+    void operator()(GSettingsSchemaKey* key) const { g_settings_schema_key_unref(key); }
+};
+struct VariantUnref {
+    void operator()(GVariant* variant) const { g_variant_unref(variant); }
+};
 struct ErrorFree {
     void operator()(GError* error) const { g_error_free(error); }
 };
@@ -26,6 +32,8 @@ struct Free {
 template <class T>
 using Object = std::unique_ptr<T, ObjectUnref>;
 using Schema = std::unique_ptr<GSettingsSchema, SchemaUnref>;
+using SchemaKey = std::unique_ptr<GSettingsSchemaKey, SchemaKeyUnref>;
+using Variant = std::unique_ptr<GVariant, VariantUnref>;  // owns a non-floating reference
 using Error = std::unique_ptr<GError, ErrorFree>;
 using Strv = std::unique_ptr<gchar*, StrvFree>;
 using String = std::unique_ptr<gchar, Free>;

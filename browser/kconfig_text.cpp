@@ -1,6 +1,7 @@
 #include "kconfig_text.h"
 
 #include <cstddef>
+#include <optional>
 
 #include "ascii_text.h"
 
@@ -32,14 +33,45 @@ bool IsGroupHeader(std::string_view body) {
     return TrimBlanks(body).starts_with('[');
 }
 
-// The key of an entry line, or empty for comments and other lines.
-std::string_view EntryKey(std::string_view body) {
+struct Entry {
+    std::string_view key;
+    std::string_view value;  // as written, escapes kept
+};
+
+// nullopt for headers, comments and other lines.
+std::optional<Entry> ParseEntry(std::string_view body) {
     std::string_view trimmed = TrimBlanks(body);
-    if (trimmed.empty() || trimmed.front() == '#') {
-        return {};
-    }
     std::size_t eq = trimmed.find('=');
-    return eq == std::string_view::npos ? std::string_view() : TrimBlanks(trimmed.substr(0, eq));
+    if (trimmed.empty() || trimmed.front() == '#' || trimmed.front() == '[' ||
+        eq == std::string_view::npos || TrimBlanks(trimmed.substr(0, eq)).empty()) {
+        return std::nullopt;
+    }
+    return Entry{TrimBlanks(trimmed.substr(0, eq)), TrimBlanks(trimmed.substr(eq + 1))};
+}
+
+// Which lines belong to a section of the group, headers included.
+std::vector<bool> GroupMembers(const std::vector<Line>& lines, std::string_view group) {
+    const std::string header = "[" + std::string(group) + "]";
+    std::vector<bool> member(lines.size(), false);
+    bool inGroup = false;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (IsGroupHeader(lines[i].body)) {
+            inGroup = TrimBlanks(lines[i].body) == header;
+        }
+        member[i] = inGroup;
+    }
+    return member;
+}
+
+// A group added to the end of a text, set apart from it by a blank line.
+void AppendGroup(std::string& out, std::string_view groupText) {
+    if (!out.empty() && out.back() != '\n') {
+        out += '\n';
+    }
+    if (!out.empty()) {
+        out += '\n';
+    }
+    out += groupText;
 }
 
 std::string EntryLine(const KConfigEntry& entry) {
@@ -77,33 +109,24 @@ std::string EscapeKConfigValue(std::string_view value) {
 
 std::string SetKConfigEntries(std::string_view text, std::string_view group,
                               const std::vector<KConfigEntry>& entries) {
-    const std::string header = "[" + std::string(group) + "]";
     std::vector<Line> lines = SplitLines(text);
+    const std::vector<bool> member = GroupMembers(lines, group);
     std::vector<std::string> replaced(lines.size());
     std::vector<bool> isReplaced(lines.size(), false);
     std::vector<bool> present(entries.size(), false);
-    bool inGroup = false;
     bool groupSeen = false;
     std::size_t insertAfter = 0;  // index + 1 of the group's last non-blank line
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        std::string_view body = lines[i].body;
-        if (IsGroupHeader(body)) {
-            inGroup = TrimBlanks(body) == header;
-            if (inGroup) {
-                groupSeen = true;
-                insertAfter = i + 1;
-            }
+        if (!member[i]) {
             continue;
         }
-        if (!inGroup) {
-            continue;
-        }
-        if (!TrimBlanks(body).empty()) {
+        groupSeen = true;
+        if (!TrimBlanks(lines[i].body).empty()) {
             insertAfter = i + 1;
         }
-        std::string_view key = EntryKey(body);
+        std::optional<Entry> entry = ParseEntry(lines[i].body);
         for (std::size_t e = 0; e < entries.size(); ++e) {
-            if (!key.empty() && key == entries[e].key) {
+            if (entry && entry->key == entries[e].key) {
                 replaced[i] = EntryLine(entries[e]);
                 isReplaced[i] = true;
                 present[e] = true;
@@ -119,7 +142,7 @@ std::string SetKConfigEntries(std::string_view text, std::string_view group,
     }
 
     std::string out;
-    out.reserve(text.size() + added.size() + header.size() + 4);
+    out.reserve(text.size() + added.size() + group.size() + 6);
     for (std::size_t i = 0; i < lines.size(); ++i) {
         out += isReplaced[i] ? std::string_view(replaced[i]) : lines[i].body;
         if (groupSeen && i + 1 == insertAfter && !added.empty()) {
@@ -130,13 +153,71 @@ std::string SetKConfigEntries(std::string_view text, std::string_view group,
         out += lines[i].end;
     }
     if (!groupSeen) {
+        AppendGroup(out, "[" + std::string(group) + "]\n" + added);
+    }
+    return out;
+}
+
+std::optional<std::string> KConfigGroupText(std::string_view text, std::string_view group) {
+    std::vector<Line> lines = SplitLines(text);
+    const std::vector<bool> member = GroupMembers(lines, group);
+    std::optional<std::string> out;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (member[i]) {
+            out = out.value_or("");
+            *out += lines[i].body;
+            *out += lines[i].end;
+        }
+    }
+    return out;
+}
+
+std::string ReplaceKConfigGroup(std::string_view text, std::string_view group,
+                                const std::optional<std::string>& groupText) {
+    std::vector<Line> lines = SplitLines(text);
+    const std::vector<bool> member = GroupMembers(lines, group);
+    std::string out;
+    bool seen = false;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (member[i]) {
+            if (!seen && groupText) {
+                out += *groupText;
+            }
+            seen = true;
+            continue;
+        }
+        // A group text that ended the file may lack its last line end.
         if (!out.empty() && out.back() != '\n') {
             out += '\n';
         }
-        if (!out.empty()) {
-            out += '\n';
+        out += lines[i].body;
+        out += lines[i].end;
+    }
+    if (!seen && groupText) {
+        AppendGroup(out, *groupText);
+    } else if (seen && !groupText && member.back()) {
+        // A group removed from the end takes the blank line that set it apart.
+        for (std::string_view blank : {"\n\n", "\r\n\r\n"}) {
+            if (out.ends_with(blank)) {
+                out.resize(out.size() - blank.size() / 2);
+                break;
+            }
         }
-        out += header + "\n" + added;
     }
     return out;
+}
+
+std::optional<std::string> KConfigValue(std::string_view text, std::string_view group,
+                                        std::string_view key) {
+    std::vector<Line> lines = SplitLines(text);
+    const std::vector<bool> member = GroupMembers(lines, group);
+    std::optional<std::string> value;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::optional<Entry> entry = member[i] ? ParseEntry(lines[i].body) : std::nullopt;
+        // As in KConfig, a later entry overrides an earlier one.
+        if (entry && entry->key == key) {
+            value = std::string(entry->value);
+        }
+    }
+    return value;
 }

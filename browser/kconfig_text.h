@@ -3,6 +3,7 @@
 // keys, comments, blank lines and line ends.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,21 @@ struct KConfigEntry {
 // added at the end.
 std::string SetKConfigEntries(std::string_view text, std::string_view group,
                               const std::vector<KConfigEntry>& entries);
+
+// Every section of the group, header lines included, exactly as it stands;
+// nullopt when the text has none.
+std::optional<std::string> KConfigGroupText(std::string_view text, std::string_view group);
+
+// The text with the group's sections replaced by groupText (where the first
+// stood, else at the end), or removed when it is nullopt; every other line
+// stays as it was.
+std::string ReplaceKConfigGroup(std::string_view text, std::string_view group,
+                                const std::optional<std::string>& groupText);
+
+// The value of the group's entry for the key, escapes kept; nullopt when the
+// group has none.
+std::optional<std::string> KConfigValue(std::string_view text, std::string_view group,
+                                        std::string_view key);
 
 // The value as KConfig writes it: backslash, control characters and
 // surrounding blanks escaped, so no value can start a line of its own.

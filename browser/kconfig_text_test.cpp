@@ -66,4 +66,32 @@ TEST(KConfigText, ValuesCannotBreakOutOfTheirLine) {
     EXPECT_EQ(EscapeKConfigValue("http://127.0.0.1 8080"), "http://127.0.0.1 8080");
 }
 
+TEST(KConfigText, AGroupTakenOutAndPutBackLeavesTheTextAsItWas) {
+    for (const char* before : {
+             "",
+             "[A]\nk=v\n",
+             "[A]\nk=v\n\n",
+             "[Proxy Settings]\nProxyType=2",
+             "# top\r\n[A]\r\nk=v\r\n\r\n[Proxy Settings]\r\nProxyType=2\r\n\r\n[B]\r\nx=1",
+         }) {
+        const std::optional<std::string> group = KConfigGroupText(before, "Proxy Settings");
+        const std::string edited =
+            SetKConfigEntries(before, "Proxy Settings", {{"ProxyType", "1"}, {"NoProxyFor", "a"}});
+        EXPECT_EQ(ReplaceKConfigGroup(edited, "Proxy Settings", group), before) << before;
+    }
+    // A group put back where the text no longer has one goes to the end.
+    EXPECT_EQ(ReplaceKConfigGroup("[A]\nk=v", "G", "[G]\nx=1\n"), "[A]\nk=v\n\n[G]\nx=1\n");
+}
+
+TEST(KConfigText, ValuesAreReadFromTheGroupAsWritten) {
+    const std::string text =
+        "[Proxy Settings][$i]\nProxyType=4\n[Proxy Settings]\n#ProxyType=3\n ProxyType = 1 \n"
+        "httpProxy=\\shttp://h 1\n[Other]\nProxyType=2\n";
+    // The last entry of the group counts, as in KConfig; escapes stay.
+    EXPECT_EQ(KConfigValue(text, "Proxy Settings", "ProxyType"), "1");
+    EXPECT_EQ(KConfigValue(text, "Proxy Settings", "httpProxy"), "\\shttp://h 1");
+    EXPECT_EQ(KConfigValue(text, "Proxy Settings", "NoProxyFor"), std::nullopt);
+    EXPECT_EQ(KConfigValue(text, "Missing", "ProxyType"), std::nullopt);
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "desktop_environment_linux.h"
 #include "desktop_proxy.h"
+#include "proxy_settings_keeper.h"
 
 inline constexpr const char* kKioProxyGroup = "Proxy Settings";
 
@@ -25,3 +26,21 @@ bool ApplyKdeProxy(const DesktopEnvironment& desktop, const DesktopProxy& proxy)
 
 // Tells KIO's programs to reread their proxy settings.
 bool SendKioReparseSignal(const std::string& sessionBusAddress);
+
+// The user's group of kioslaverc, line for line, and whether the file and
+// the group were there at all: given back, a group that was not there goes
+// again, and so does a file the program made that holds nothing else.
+class KdeProxySettings final : public IProxySettingsPlace {
+public:
+    explicit KdeProxySettings(DesktopEnvironment desktop) : m_desktop(std::move(desktop)) {}
+
+    std::string_view Name() const override { return "KDE"; }
+    // nullopt unless KDE's settings are in use.
+    std::optional<std::string> Read() override;
+    bool Write(const std::string& settings) override;
+    bool PointsAt(const std::string& settings, std::string_view proxyServer) const override;
+    std::string WithDirectAccess(const std::string& settings) const override;
+
+private:
+    DesktopEnvironment m_desktop;
+};

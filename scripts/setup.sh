@@ -10,7 +10,7 @@ packages=(
   tinyproxy nginx-light libnginx-mod-stream privoxy wrk procps curl
   libglib2.0-dev libglib2.0-bin gsettings-desktop-schemas glib-networking
   libproxy1-plugin-gsettings libproxy1-plugin-kconfig dbus dconf-gsettings-backend dconf-cli
-  chromium util-linux iproute2
+  chromium util-linux iproute2 nftables
   nlohmann-json3-dev sqlite3 firefox-esr bleachbit python3 bc strace
   qt6-base-dev xvfb
   openbox trayer xdotool imagemagick x11-utils dbus-x11 at-spi2-core python3-dogtail python3-dbus python3-gi
