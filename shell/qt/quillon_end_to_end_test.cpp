@@ -7,13 +7,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
 
 #include "loopback.h"
+#include "own_network_namespace.h"
 #include "peers.h"
+#include "socket_shim.h"
 
 namespace {
 
@@ -72,6 +75,34 @@ protected:
     }
 
     std::string Log() const { return m_home.Path() + "/quillon.log"; }
+
+    static std::string Gnome(const std::string& key, const std::string& schema = "") {
+        return RunCommand("gsettings get org.gnome.system.proxy" + schema + " " + key).text;
+    }
+    // A user's own configuration, as a desktop would have it before the
+    // program ever ran: a PAC file on GNOME and KDE, hosts of their own.
+    void SetUsersOwnProxyConfiguration() {
+        for (const char* set : {"mode 'auto'", "autoconfig-url 'http://wpad.example/proxy.pac'",
+                                "ignore-hosts \"['corp.example', 'localhost']\""}) {
+            ASSERT_EQ(
+                RunCommand(std::string("gsettings set org.gnome.system.proxy ") + set).exitCode, 0);
+        }
+        m_home.Write("config/kioslaverc", kUsersKioslaverc);
+    }
+    void ExpectUsersOwnProxyConfiguration(const std::string& when) {
+        EXPECT_EQ(Gnome("mode"), "'auto'\n") << when;
+        EXPECT_EQ(Gnome("autoconfig-url"), "'http://wpad.example/proxy.pac'\n") << when;
+        EXPECT_EQ(Gnome("ignore-hosts"), "['corp.example', 'localhost']\n") << when;
+        EXPECT_EQ(ReadFile(m_home.Path() + "/config/kioslaverc"), kUsersKioslaverc) << when;
+    }
+    bool BrowserPointedAtTheProgram() {
+        return Gnome("mode") == "'manual'\n" && Gnome("host", ".http") == "'127.0.0.1'\n" &&
+               Gnome("port", ".http") == "8080\n";
+    }
+
+    static constexpr const char* kUsersKioslaverc =
+        "[Proxy Settings]\nNoProxyFor=corp.example\nProxy Config "
+        "Script=http://wpad.example/proxy.pac\nProxyType=2\n\n[Other]\nKept=yes\n";
 
     std::unique_ptr<ChildProcess> Start() {
         return std::make_unique<ChildProcess>(std::vector<std::string>{QUILLON_PROGRAM}, Log());
@@ -139,7 +170,75 @@ TEST_F(QuillonEndToEnd, SigtermKeepsTheBlockedPopupCount) {
     EXPECT_EQ(program->Stop(), 0) << ReadFile(Log());
     EXPECT_NE(Get("NrOfBlockPopups").find("0x6"), std::string::npos) << Get("NrOfBlockPopups");
     EXPECT_NE(Get("BlockPopups").find("0x1"), std::string::npos);
-    EXPECT_EQ(RunCommand("gsettings get org.gnome.system.proxy mode").text, "'manual'\n");
+}
+
+// However a session ends (logout, shutdown, Ctrl+C), the browser gets the
+// user's own configuration back, and every stored setting stays: the next
+// start switches on again.
+TEST_F(QuillonEndToEnd, EverySessionEndGivesTheBrowserItsOwnConfigurationBack) {
+    testsupport::Tinyproxy upstream;
+    ASSERT_TRUE(upstream.Ready());
+    SetUsersOwnProxyConfiguration();
+    Set("RunFirst", "REG_DWORD", "1");
+    const std::string proxy = "127.0.0.1:" + std::to_string(upstream.Port());
+    Set("ProxyName", "REG_SZ", proxy);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        auto program = Start();
+        ASSERT_TRUE(testsupport::WaitForListener(kLocalPort)) << ReadFile(Log());
+        ASSERT_TRUE(testsupport::WaitFor([&] { return BrowserPointedAtTheProgram(); }, 10000));
+        EXPECT_NE(ReadFile(m_home.Path() + "/config/kioslaverc").find("ProxyType=1"),
+                  std::string::npos);
+        EXPECT_EQ(program->Stop(signal), 0) << signal << ReadFile(Log());
+        ExpectUsersOwnProxyConfiguration("after signal " + std::to_string(signal));
+        EXPECT_NE(Get("ProxyName").find(proxy), std::string::npos);
+    }
+}
+
+// A crash leaves the browser pointed at the program; the next start puts it
+// right, even when it cannot listen because another program took the port
+// meanwhile: it says so, and gives the browser back what the user had.
+TEST_F(QuillonEndToEnd, APortTakenAfterACrashIsToldAndTheBrowserGivenBack) {
+    testsupport::Tinyproxy upstream;
+    ASSERT_TRUE(upstream.Ready());
+    SetUsersOwnProxyConfiguration();
+    Set("RunFirst", "REG_DWORD", "1");
+    Set("ProxyName", "REG_SZ", "127.0.0.1:" + std::to_string(upstream.Port()));
+    auto crashing = Start();
+    ASSERT_TRUE(testsupport::WaitForListener(kLocalPort)) << ReadFile(Log());
+    ASSERT_TRUE(testsupport::WaitFor([&] { return BrowserPointedAtTheProgram(); }, 10000));
+    EXPECT_EQ(crashing->Stop(SIGKILL), 128 + SIGKILL);
+
+    net::Socket squatter(net::OpenTcp());
+    ASSERT_TRUE(net::BindIPv4(squatter.Get(), net::kLoopbackAddress, kLocalPort));
+    ASSERT_TRUE(net::Listen(squatter.Get(), 5));
+    auto program = Start();
+    ASSERT_TRUE(WaitForText(Log(), "Port 8080 on 127.0.0.1 is in use by another program"))
+        << ReadFile(Log());
+    ExpectUsersOwnProxyConfiguration("at a start that cannot listen");
+    EXPECT_EQ(program->Stop(), 0) << ReadFile(Log());
+    ExpectUsersOwnProxyConfiguration("at its end");
+}
+
+// A first start with a proxy stored (a user whose first list download
+// failed): the browser stays pointed at the program, which relays.
+TEST_F(QuillonEndToEnd, AFirstStartWithAStoredProxyLeavesTheBrowserPointedAtWhatRuns) {
+    testsupport::Tinyproxy upstream;
+    ASSERT_TRUE(upstream.Ready() && m_vendor.Ready());
+    m_vendor.WriteFile("page.txt", "through the chain\n");
+    // The vendor answers nothing.
+    testsupport::LoopbackServer vendor([](net::Socket& c) { testsupport::ReceiveRequest(c); });
+    setenv("QUILLON_VENDOR_URL", ("http://127.0.0.1:" + std::to_string(vendor.Port())).c_str(), 1);
+    Set("ProxyName", "REG_SZ", "127.0.0.1:" + std::to_string(upstream.Port()));
+
+    auto program = Start();
+    ASSERT_TRUE(testsupport::WaitForListener(kLocalPort)) << ReadFile(Log());
+    // The download comes after whatever the first start does to the browser.
+    ASSERT_TRUE(testsupport::WaitFor([&] { return vendor.Accepted() > 0; }, 20000))
+        << ReadFile(Log());
+    EXPECT_TRUE(BrowserPointedAtTheProgram()) << Gnome("mode");
+    const std::string url = "http://127.0.0.1:" + std::to_string(m_vendor.Port()) + "/page.txt";
+    EXPECT_EQ(RunCommand("curl -s --max-time 10 -x 127.0.0.1:8080 " + url).text,
+              "through the chain\n");
 }
 
 // A connection reads the filter's switches from memory. Counted in system
@@ -240,3 +339,14 @@ TEST_F(QuillonEndToEnd, WithoutADisplayMessagesGoToStandardErrorAndReturn) {
 }
 
 }  // namespace
+
+// In a network namespace of its own where the system allows it: the fixed
+// port 8080 is free there, and nothing the program sends leaves loopback.
+int main(int argc, char** argv) {
+    std::string whyNot;
+    if (!testsupport::EnterOwnNetworkNamespace(&whyNot)) {
+        std::fprintf(stderr, "in the machine's network namespace: %s\n", whyNot.c_str());
+    }
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -11,6 +11,8 @@ FLOW is one of
                 lost
   sni           a StatusNotifierItem desktop: the exported menu read and
                 clicked the way a panel does
+  failures      a port held by another program, a proxy that died, a
+                session that ends: what the browser is left with
   package       the Debian package made from --build, unpacked into a
                 scratch root: a new user starts it from its menu entry, and
                 the next logon from the autostart entry it made
@@ -698,7 +700,107 @@ def flow_package(r):
         r.exit_by_tray()
 
 
-FLOWS = {"tray": ("xembed", flow_tray), "second-start": ("xembed", flow_second_start),
+USERS_PAC = "http://wpad.example/proxy.pac"
+
+
+def users_own_configuration(r):
+    """The proxy configuration a user had before the program ever ran."""
+    for key, value in (("mode", "'auto'"), ("autoconfig-url", f"'{USERS_PAC}'")):
+        d.run(["gsettings", "set", "org.gnome.system.proxy", key, value], env=r.program.env,
+              check=True)
+
+
+def has_users_own_configuration(r):
+    return (r.program.gsettings("mode") == "'auto'"
+            and r.program.gsettings("autoconfig-url") == f"'{USERS_PAC}'")
+
+
+def pointed_at_program(r):
+    return (r.program.gsettings("mode") == "'manual'"
+            and r.program.gsettings("host", "org.gnome.system.proxy.http") == "'127.0.0.1'"
+            and r.program.gsettings("port", "org.gnome.system.proxy.http") == "8080")
+
+
+def flow_failures(r):
+    """What users of public proxies meet: a port another program holds, a
+    proxy that died, a session that ends; the browser is never left
+    pointing where nothing of ours listens, and the user's own
+    configuration comes back."""
+    import socket
+    s = r.steps
+    users_own_configuration(r)
+    with s.step("a first start with a proxy stored leaves the browser on what runs"):
+        r.program.set("ProxyName", "REG_SZ", r.peers.proxy)
+        r.start()
+        r.wait_window(timeout=20)
+        wait_until("the local proxy", lambda: d.listening(8080))
+        wait_until("the list fetched",
+                   lambda: r.peers.requests_for("/licensing/ProxyGenerator/proxylist.txt") == 1)
+        wait_until("the list shown", lambda: r.peers.proxy in r.list_items())
+        expect(pointed_at_program(r), "the browser is not pointed at the program")
+        expect(ui.checked(r.control("check box", "Enable Quillon")), "the page shows it off")
+        expect("through the chain" in r.through(), "not relaying")
+    with s.step("the session ends (SIGTERM): the user's own configuration comes back"):
+        r.program.process.terminate()
+        expect(r.program.process.wait(10) == 0, "SIGTERM did not end the program cleanly")
+        expect(has_users_own_configuration(r), "the user's configuration did not come back")
+        expect(r.program.get("ProxyName") == r.peers.proxy, "ProxyName was not kept")
+    with s.step("another program holds port 8080 at start: the box names it"):
+        squatter = socket.socket()
+        squatter.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)  # past TIME_WAIT
+        squatter.bind(("127.0.0.1", 8080))
+        squatter.listen(5)
+        r.start()
+        wait_until("the message", ui.alert, 15)
+        time.sleep(0.3)  # drawn
+        r.picture("port-taken.png")
+        r.answer("Port 8080 on 127.0.0.1 is in use by another program", "ERROR")
+        expect(has_users_own_configuration(r), "the browser was pointed at the other program")
+        expect(not r.enable_in_tray(), "the tray shows Enable Quillon on")
+    with s.step("once the port is free, Enable Quillon in the tray switches on"):
+        squatter.close()
+        r.choose("Enable Quillon")
+        wait_until("the local proxy", lambda: d.listening(8080))
+        wait_until("the browser pointed at the program", lambda: pointed_at_program(r))
+        expect("through the chain" in r.through(), "not relaying")
+        expect(r.enable_in_tray(), "the tray shows it off")
+    with s.step("a stored proxy that died: the browser gets the program's page naming it"):
+        r.program.process.terminate()
+        expect(r.program.process.wait(10) == 0, "SIGTERM did not end the program cleanly")
+        r.program.set("ProxyName", "REG_SZ", r.dead)
+        r.start()
+        wait_until("the local proxy", lambda: d.listening(8080))
+        reply = r.through()
+        expect(reply.startswith("HTTP/1.1 502") and r.dead in reply,
+               f"not the program's page: {reply[:300]!r}")
+        if not shutil.which("chromium") or not r.args.isolated:
+            print("   (Chromium skipped: chromium, or a network namespace of our own, is missing)")
+        else:
+            # Chromium as a user runs it: no proxy option of its own, it
+            # follows GNOME's settings.
+            picture = os.path.join(r.args.out, "upstream-failed.png")
+            profile = os.path.join(r.program.home, "chromium-failure")
+            flags = ["--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
+                     "--disable-background-networking", "--disable-component-update",
+                     "--disable-sync", "--no-first-run", "--disable-quic",
+                     f"--user-data-dir={profile}", "--window-size=760,520"]
+            page = "http://www.example.test/"
+            dom = d.run(["chromium", *flags, "--dump-dom", page], env=r.program.env, timeout=60)
+            expect("cannot be reached" in dom.stdout and r.dead in dom.stdout,
+                   f"Chromium did not show the program's page: {dom.stdout[:400]!r}")
+            d.run(["chromium", *flags, f"--screenshot={picture}", page], env=r.program.env,
+                  timeout=60)
+            expect(os.path.exists(picture) and r.desktop.drawn(picture) > 0.04,
+                   "Chromium's picture of the page is blank")
+            if r.args.docs:
+                shutil.copy(picture, os.path.join(r.args.docs, "upstream-failed.png"))
+    with s.step("Exit Quillon gives the browser the user's own configuration back"):
+        expect(pointed_at_program(r), "the browser is not pointed at the program")
+        r.exit_by_tray()
+        expect(has_users_own_configuration(r), "Exit did not give the configuration back")
+
+
+FLOWS = {"tray": ("xembed", flow_tray), "failures": ("xembed", flow_failures), "second-start": ("xembed", flow_second_start),
          "no-tray": ("none", flow_no_tray), "sni": ("sni", flow_sni),
          "package": ("xembed", flow_package)}
 
