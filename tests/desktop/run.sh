@@ -20,6 +20,10 @@ done
     exit 77
 }
 if unshare -n true 2>/dev/null && command -v ip >/dev/null; then
+    # The namespace left behind, so that test helpers know this one is ours
+    # (firewall rules for blackholed ports are made only in such a one).
+    QUILLON_OUTER_NETNS=$(readlink /proc/self/ns/net)
+    export QUILLON_OUTER_NETNS
     exec unshare -n sh -c 'ip link set lo up && exec "$0" "$@" --isolated' \
         "$python" "$here/desktop_test.py" "$@"
 fi

@@ -53,6 +53,9 @@ std::string WineFolder(const std::string& path) {
     return name;
 }
 
+const std::string kInternetSettings =
+    "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
 class QuillonUnderWine : public testing::Test {
 protected:
     void SetUp() override {
@@ -136,7 +139,7 @@ protected:
     std::unique_ptr<ChildProcess> m_running;
 };
 
-TEST_F(QuillonUnderWine, RelaysHidesToTheTrayHandsOverAndExitsToDirectAccess) {
+TEST_F(QuillonUnderWine, RelaysHidesToTheTrayHandsOverAndExitGivesTheUsersProxyBack) {
     testsupport::Tinyproxy upstream;
     testsupport::Nginx origin;
     ASSERT_TRUE(upstream.Ready() && origin.Ready());
@@ -152,6 +155,9 @@ TEST_F(QuillonUnderWine, RelaysHidesToTheTrayHandsOverAndExitsToDirectAccess) {
     Set("RunFirst", "REG_DWORD", "1");
     Set("BlockPopups", "REG_DWORD", "1");
     Set("AppPath", "REG_SZ", WineFolder(m_home.Path() + "/app/"));
+    // The user's own proxy, from before the program ever ran.
+    Reg("add '" + kInternetSettings + "' /v ProxyServer /d corp.example:3128 /f");
+    Reg("add '" + kInternetSettings + "' /v ProxyEnable /t REG_DWORD /d 1 /f");
 
     Start();
     ASSERT_TRUE(m_running->Started());
@@ -170,8 +176,7 @@ TEST_F(QuillonUnderWine, RelaysHidesToTheTrayHandsOverAndExitsToDirectAccess) {
     }
     {
         SCOPED_TRACE("browser pointed at the local proxy");
-        const std::string internet =
-            Query("HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings");
+        const std::string internet = Query(kInternetSettings);
         EXPECT_NE(internet.find("ProxyEnable    REG_DWORD    0x1"), std::string::npos) << internet;
         EXPECT_NE(internet.find("127.0.0.1:8080"), std::string::npos) << internet;
     }
@@ -235,10 +240,35 @@ TEST_F(QuillonUnderWine, RelaysHidesToTheTrayHandsOverAndExitsToDirectAccess) {
         EXPECT_EQ(state.exitCode, 0) << state.text;
         const std::string settings = Query("HKLM\\Software\\Quillon");
         EXPECT_NE(settings.find("BlockPopups    REG_DWORD    0x0"), std::string::npos) << settings;
-        const std::string internet =
-            Query("HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings");
-        EXPECT_NE(internet.find("ProxyEnable    REG_DWORD    0x0"), std::string::npos) << internet;
+        const std::string internet = Query(kInternetSettings);
+        EXPECT_NE(internet.find("ProxyEnable    REG_DWORD    0x1"), std::string::npos) << internet;
+        EXPECT_NE(internet.find("corp.example:3128"), std::string::npos) << internet;
+        EXPECT_EQ(internet.find("127.0.0.1:8080"), std::string::npos) << internet;
     }
+}
+
+// The session ends (logoff, shutdown): the browser gets the user's proxy
+// back, and the stored choice stays for the next start.
+TEST_F(QuillonUnderWine, TheEndOfTheSessionGivesTheUsersProxyBack) {
+    testsupport::Tinyproxy upstream;
+    ASSERT_TRUE(upstream.Ready());
+    fs::create_directories(m_home.Path() + "/app");
+    const std::string proxy = "127.0.0.1:" + std::to_string(upstream.Port());
+    Set("ProxyName", "REG_SZ", proxy);
+    Set("Minimize", "REG_DWORD", "1");
+    Set("RunFirst", "REG_DWORD", "1");
+    Set("AppPath", "REG_SZ", WineFolder(m_home.Path() + "/app/"));
+    Reg("add '" + kInternetSettings + "' /v ProxyServer /d corp.example:3128 /f");
+    Reg("add '" + kInternetSettings + "' /v ProxyEnable /t REG_DWORD /d 1 /f");
+
+    Start();
+    ASSERT_TRUE(testsupport::WaitForListener(kLocalPort, 60000)) << std::ifstream(Log()).rdbuf();
+    ASSERT_NE(Query(kInternetSettings).find("127.0.0.1:8080"), std::string::npos);
+    const Output ended = RunCommand(Wine("wineboot --end-session"));
+    EXPECT_EQ(ended.exitCode, 0) << ended.text;
+    const std::string internet = Query(kInternetSettings);
+    EXPECT_NE(internet.find("corp.example:3128"), std::string::npos) << internet;
+    EXPECT_NE(Query("HKLM\\Software\\Quillon").find(proxy), std::string::npos);
 }
 
 }  // namespace
