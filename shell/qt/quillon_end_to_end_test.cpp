@@ -7,14 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
 
 #include "loopback.h"
-#include "own_network_namespace.h"
 #include "peers.h"
 #include "socket_shim.h"
 
@@ -339,14 +337,3 @@ TEST_F(QuillonEndToEnd, WithoutADisplayMessagesGoToStandardErrorAndReturn) {
 }
 
 }  // namespace
-
-// In a network namespace of its own where the system allows it: the fixed
-// port 8080 is free there, and nothing the program sends leaves loopback.
-int main(int argc, char** argv) {
-    std::string whyNot;
-    if (!testsupport::EnterOwnNetworkNamespace(&whyNot)) {
-        std::fprintf(stderr, "in the machine's network namespace: %s\n", whyNot.c_str());
-    }
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -7,13 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <future>
 #include <string>
 
 #include "hostile_peer.h"
 #include "loopback.h"
-#include "own_network_namespace.h"
 #include "peers.h"
 #include "proxy_server.h"
 #include "upstream_failure.h"
@@ -100,12 +98,3 @@ TEST(HostileUpstream, MisbehavingProxiesEndTheirConnectionsAndLeaveNothingBehind
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    std::string whyNot;
-    if (!testsupport::EnterOwnNetworkNamespace(&whyNot)) {
-        std::fprintf(stderr, "in the machine's network namespace: %s\n", whyNot.c_str());
-    }
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

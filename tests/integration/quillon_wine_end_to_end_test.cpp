@@ -115,6 +115,17 @@ protected:
         Reg("add 'HKLM\\Software\\Quillon' /v " + name + " /t " + type + " /d '" + data + "' /f");
     }
 
+    // A start after the first, switching on with the proxy; the user's own
+    // proxy set from before the program ever ran.
+    void SeedALaterStart(const std::string& proxy) {
+        Set("ProxyName", "REG_SZ", proxy);
+        Set("Minimize", "REG_DWORD", "1");
+        Set("RunFirst", "REG_DWORD", "1");
+        Set("AppPath", "REG_SZ", WineFolder(m_home.Path() + "/app/"));
+        Reg("add '" + kInternetSettings + "' /v ProxyServer /d corp.example:3128 /f");
+        Reg("add '" + kInternetSettings + "' /v ProxyEnable /t REG_DWORD /d 1 /f");
+    }
+
     std::string Query(const std::string& key) {
         return RunCommand(Wine("reg query '" + key + "'")).text;
     }
@@ -149,15 +160,9 @@ TEST_F(QuillonUnderWine, RelaysHidesToTheTrayHandsOverAndExitGivesTheUsersProxyB
     fs::create_directories(m_home.Path() + "/app");
     std::ofstream(m_home.Path() + "/app/proxylist.txt", std::ios::binary)
         << proxy << "\r\r\n10.0.0.1:80\r\r\n";
-    Set("ProxyName", "REG_SZ", proxy);
+    SeedALaterStart(proxy);
     Set("UseProxy", "REG_DWORD", "1");
-    Set("Minimize", "REG_DWORD", "1");
-    Set("RunFirst", "REG_DWORD", "1");
     Set("BlockPopups", "REG_DWORD", "1");
-    Set("AppPath", "REG_SZ", WineFolder(m_home.Path() + "/app/"));
-    // The user's own proxy, from before the program ever ran.
-    Reg("add '" + kInternetSettings + "' /v ProxyServer /d corp.example:3128 /f");
-    Reg("add '" + kInternetSettings + "' /v ProxyEnable /t REG_DWORD /d 1 /f");
 
     Start();
     ASSERT_TRUE(m_running->Started());
@@ -254,12 +259,7 @@ TEST_F(QuillonUnderWine, TheEndOfTheSessionGivesTheUsersProxyBack) {
     ASSERT_TRUE(upstream.Ready());
     fs::create_directories(m_home.Path() + "/app");
     const std::string proxy = "127.0.0.1:" + std::to_string(upstream.Port());
-    Set("ProxyName", "REG_SZ", proxy);
-    Set("Minimize", "REG_DWORD", "1");
-    Set("RunFirst", "REG_DWORD", "1");
-    Set("AppPath", "REG_SZ", WineFolder(m_home.Path() + "/app/"));
-    Reg("add '" + kInternetSettings + "' /v ProxyServer /d corp.example:3128 /f");
-    Reg("add '" + kInternetSettings + "' /v ProxyEnable /t REG_DWORD /d 1 /f");
+    SeedALaterStart(proxy);
 
     Start();
     ASSERT_TRUE(testsupport::WaitForListener(kLocalPort, 60000)) << std::ifstream(Log()).rdbuf();

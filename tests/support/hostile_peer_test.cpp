@@ -7,12 +7,10 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <future>
 #include <vector>
 
 #include "loopback.h"
-#include "own_network_namespace.h"
 
 namespace testsupport {
 namespace {
@@ -197,12 +195,3 @@ TEST(Blackhole, ConnectHangsUntilTheCallerGivesUp) {
 
 }  // namespace
 }  // namespace testsupport
-
-int main(int argc, char** argv) {
-    std::string whyNot;
-    if (!testsupport::EnterOwnNetworkNamespace(&whyNot)) {
-        std::fprintf(stderr, "in the machine's network namespace: %s\n", whyNot.c_str());
-    }
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
