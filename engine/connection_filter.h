@@ -23,10 +23,12 @@ public:
     // handed to `out`, in as many pieces as it takes (none while a piece is
     // held back).
     virtual void OnResponseBytes(std::string_view data, IResponseSink& out) = 0;
-    // The upstream side has closed: whatever is still held back.
+    // The upstream side has ended its stream: whatever is still held back,
+    // before the end is passed on to the browser.
     virtual void OnResponseEnd(IResponseSink& out) = 0;
     // True once the browser's connection must end after what was sent: an
-    // answer that only the close can end, or one that could not be finished.
+    // answer that only the close can end, one that could not be finished, or
+    // one refused in place of what could not be checked.
     virtual bool EndsConnection() const = 0;
 };
 

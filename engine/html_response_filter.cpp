@@ -4,14 +4,42 @@
 
 namespace {
 
-// Heads larger than this, their empty line included, are not HTTP as browsers
-// send or receive it; such a stream is passed on untouched. Whether a head is
-// followed depends on where it ends only, never on how the reads cut it.
-constexpr std::size_t kHeadLimit = 64 * 1024;
+// Response heads up to this size, their empty line included, are followed:
+// as long as Chromium takes them. A longer one is refused.
+constexpr std::size_t kResponseHeadLimit = 256 * 1024;
+// Request heads longer than this are not followed: servers refuse far shorter
+// ones. The answers from there on are refused.
+constexpr std::size_t kRequestHeadLimit = 64 * 1024;
+
+// What the browser shows in place of an answer that is refused.
+constexpr std::string_view kHeadTooLong = "Bad Gateway: the server's answer header was too long.\n";
+constexpr std::string_view kUnreadable = "Bad Gateway: the server's answer could not be read.\n";
 
 // Room for a chunk's size line in front of the held text: eight hex digits
 // (leading zeros are allowed) and CR LF.
 constexpr std::size_t kChunkLine = 10;
+
+// Takes into `head` what `data` brings of it, `limit` bytes in all at most:
+// the number of bytes of `data` taken. `ended` tells whether the head is
+// complete; `head` then holds it and nothing past it. Whether a head is
+// followed depends on where it ends only, never on how the reads cut it.
+std::size_t TakeHead(std::string& head, std::string_view data, std::size_t limit, bool& ended) {
+    std::size_t skipped = 0;
+    if (head.empty()) {
+        // Empty lines before a head, as sloppy peers send after a body, are
+        // skipped by browsers and servers alike; they are dropped.
+        skipped = std::min(data.find_first_not_of("\r\n"), data.size());
+        data.remove_prefix(skipped);
+    }
+    const std::size_t before = head.size();
+    head.append(data.substr(0, limit - std::min(before, limit)));
+    const std::size_t end = FindHeadEnd(head, before);
+    ended = end != std::string::npos;
+    if (ended) {
+        head.resize(end);
+    }
+    return skipped + head.size() - before;
+}
 
 bool IsHttp11(std::string_view version) {
     return version == "HTTP/1.1";
@@ -49,6 +77,12 @@ std::string Reframed(const HttpHead& head, bool chunked) {
     }
     out += chunked ? "Transfer-Encoding: chunked\r\n\r\n" : "Connection: close\r\n\r\n";
     return out;
+}
+
+std::string BadGateway(std::string_view reason) {
+    return "HTTP/1.1 502 Bad Gateway\r\nContent-Type: text/plain; charset=utf-8\r\n"
+           "Content-Length: " +
+           std::to_string(reason.size()) + "\r\nConnection: close\r\n\r\n" + std::string(reason);
 }
 
 // Hands on bytes of the read being relayed in as few sends as it can: runs of
@@ -108,47 +142,44 @@ void HtmlResponseFilter::NoteRequest(const HttpHead& head) {
 
 void HtmlResponseFilter::OnRequestBytes(std::string_view data) {
     RequestSide& r = m_request;
-    while (!data.empty() && !r.stopped) {
+    while (!data.empty() && r.stop == Stop::No) {
         if (r.body) {
             data.remove_prefix(r.body->Feed(data, nullptr));
             if (r.body->Failed()) {
-                r.stopped = true;
+                r.stop = Stop::Lost;
             } else if (r.body->Done()) {
                 r.body.reset();
             }
             continue;
         }
         // Only the part up to the end of this head is consumed here.
-        const std::size_t before = r.head.size();
-        r.head.append(data.substr(0, kHeadLimit - std::min(before, kHeadLimit)));
-        const std::size_t end = FindHeadEnd(r.head);
-        if (end == std::string::npos) {
-            if (r.head.size() >= kHeadLimit) {
-                r.stopped = true;
+        bool ended = false;
+        data.remove_prefix(TakeHead(r.head, data, kRequestHeadLimit, ended));
+        if (!ended) {
+            if (r.head.size() >= kRequestHeadLimit) {
+                r.stop = Stop::Lost;
             }
-            data.remove_prefix(r.head.size() - before);
             continue;
         }
-        data.remove_prefix(end - before);
-        auto head = ParseHead(std::string_view(r.head).substr(0, end));
+        auto head = ParseHead(r.head);
         r.head.clear();
         if (!head) {
-            r.stopped = true;
+            r.stop = Stop::Lost;
             break;
         }
         NoteRequest(*head);
         BodyFraming framing = RequestBodyFraming(*head);
-        if (framing.kind == BodyKind::Tunnel || framing.kind == BodyKind::Invalid) {
-            // After CONNECT the stream is the tunnel's; after an unknown
-            // framing it cannot be followed.
-            r.stopped = true;
+        if (framing.kind == BodyKind::Tunnel) {
+            r.stop = Stop::Tunnel;  // the stream is the tunnel's from here
+        } else if (framing.kind == BodyKind::Invalid) {
+            r.stop = Stop::Lost;
         } else if (framing.kind != BodyKind::None) {
             r.body.emplace(framing);
         }
     }
-    if (r.stopped) {
+    if (r.stop != Stop::No) {
         std::lock_guard lock(m_askedLock);
-        m_requestsLost = true;
+        m_requestsStopped = r.stop;
     }
 }
 
@@ -156,8 +187,18 @@ std::optional<HtmlResponseFilter::Asked> HtmlResponseFilter::NextRequest(bool co
     std::lock_guard lock(m_askedLock);
     if (m_asked.empty()) {
         // Requests followed so far are all answered: an answer now is to a
-        // request that could not be followed, or an unasked one.
-        return m_requestsLost ? std::nullopt : std::optional<Asked>(Asked{"GET", false});
+        // request past them, or an unasked one.
+        switch (m_requestsStopped) {
+            case Stop::No:
+                return Asked{"GET", false};
+            case Stop::Tunnel:
+                // A browser keeps its tunnels apart from other requests: on
+                // this connection it only asks for tunnels again (after a
+                // refusal that asked for credentials, say).
+                return Asked{"CONNECT", false};
+            case Stop::Lost:
+                return std::nullopt;
+        }
     }
     Asked asked = m_asked.front();
     if (consume) {
@@ -176,25 +217,20 @@ void HtmlResponseFilter::OnResponseBytes(std::string_view data, IResponseSink& s
                 out.Send(data);
                 return;
             case Mode::Head: {
-                const std::size_t before = m_head.size();
-                m_head.append(data.substr(0, kHeadLimit - std::min(before, kHeadLimit)));
-                const std::size_t end = FindHeadEnd(m_head);
-                if (end == std::string::npos) {
-                    data.remove_prefix(m_head.size() - before);
-                    if (m_head.size() >= kHeadLimit) {
-                        out.Send(m_head);
-                        m_head.clear();
-                        m_mode = Mode::PassAll;
-                    }
-                    break;
-                }
+                const bool wholeInThisRead = m_head.empty();
+                bool ended = false;
+                const std::size_t taken = TakeHead(m_head, data, kResponseHeadLimit, ended);
                 // A head that came whole in this read goes on from the read,
                 // joined with what follows it.
-                const std::string_view head =
-                    before == 0 ? data.substr(0, end) : std::string_view(m_head).substr(0, end);
-                data.remove_prefix(end - before);
-                m_head.resize(end);
-                StartResponse(head, out);
+                const std::string_view received =
+                    wholeInThisRead ? data.substr(taken - m_head.size(), m_head.size())
+                                    : std::string_view(m_head);
+                data.remove_prefix(taken);
+                if (ended) {
+                    StartResponse(received, out);
+                } else if (m_head.size() >= kResponseHeadLimit) {
+                    Refuse(kHeadTooLong, out);
+                }
                 break;
             }
             case Mode::Forward: {
@@ -202,6 +238,9 @@ void HtmlResponseFilter::OnResponseBytes(std::string_view data, IResponseSink& s
                 out.Send(data.substr(0, used));
                 data.remove_prefix(used);
                 if (m_body->Failed()) {
+                    // Where the next answer starts is lost: with rules to
+                    // apply, the browser learns of the damage from the close.
+                    m_endConnection = m_rules->Load().Any();
                     m_mode = Mode::PassAll;
                 } else if (m_body->Done()) {
                     m_mode = Mode::Head;
@@ -234,7 +273,14 @@ void HtmlResponseFilter::StartResponse(std::string_view received, IResponseSink&
     const std::optional<Asked> asked = status == 0 ? std::nullopt : NextRequest(!IsInterim(status));
     const BodyFraming framing =
         asked ? ResponseBodyFraming(*head, asked->method) : BodyFraming{BodyKind::Invalid, 0};
-    if (framing.kind == BodyKind::Tunnel || framing.kind == BodyKind::Invalid) {
+    if (framing.kind == BodyKind::Invalid) {
+        // Browsers read on where this filter cannot (a stray header line, a
+        // bad length, no status code), and would render what it cannot check.
+        Refuse(kUnreadable, out);
+        return;
+    }
+    if (framing.kind == BodyKind::Tunnel) {
+        // Not HTTP any more: a tunnel's or a WebSocket's bytes.
         out.Send(received);
         m_head.clear();
         m_mode = Mode::PassAll;
@@ -260,6 +306,20 @@ void HtmlResponseFilter::StartResponse(std::string_view received, IResponseSink&
     m_head.clear();
     m_held.assign(kChunkLine, ' ');  // room for a chunk's size line, then the text
     m_mode = Mode::Rewrite;
+}
+
+void HtmlResponseFilter::Refuse(std::string_view reason, IResponseSink& out) {
+    if (!m_rules->Load().Any()) {
+        // Nothing is filtered now: the browser makes of it what it would
+        // without this program, as before filtering was asked for.
+        out.Send(m_head);
+        m_head.clear();
+        m_mode = Mode::PassAll;
+        return;
+    }
+    out.Send(BadGateway(reason));
+    m_head.clear();
+    m_endConnection = true;
 }
 
 void HtmlResponseFilter::Rewrite(std::string_view data, IResponseSink& out) {
@@ -338,8 +398,9 @@ void HtmlResponseFilter::OnResponseEnd(IResponseSink& out) {
         // The close ends a body that has no other end; any other is cut short.
         EndRewrite(m_body->Kind() == BodyKind::UntilClose, out);
     } else if (m_mode == Mode::Head && !m_head.empty()) {
-        out.Send(m_head);  // a head cut short
-        m_head.clear();
+        // A head cut short: browsers make what they can of it (the body of
+        // an HTTP/0.9 answer, even), and none of it was checked.
+        Refuse(kUnreadable, out);
     }
 }
 

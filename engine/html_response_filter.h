@@ -5,7 +5,9 @@
 // still found), and sent on chunked to an HTTP/1.1 browser, or ended by the
 // close for an HTTP/1.0 one. Nothing is held but the window being rewritten.
 // The switches are read at every response head. Everything else passes
-// untouched.
+// untouched, but nothing passes unchecked: an answer this filter cannot follow
+// (a head too long or malformed, an answer to a request it could not follow)
+// is refused with a 502, and a body it cannot follow ends the connection.
 #pragma once
 
 #include <cstdint>
@@ -41,11 +43,14 @@ private:
         std::string method;
         bool http11 = false;
     };
+    // Why the browser's stream is no longer followed: it became a tunnel, or
+    // it could not be followed.
+    enum class Stop { No, Tunnel, Lost };
     // Browser side: just enough to know which request each response answers.
     struct RequestSide {
         std::string head;
         std::optional<BodyReader> body;
-        bool stopped = false;  // tunnel, or a stream that cannot be followed
+        Stop stop = Stop::No;
     };
     enum class Mode { Head, Forward, Rewrite, PassAll };
 
@@ -54,6 +59,10 @@ private:
     std::optional<Asked> NextRequest(bool consume);
     // `received` is the head as it came.
     void StartResponse(std::string_view received, IResponseSink& out);
+    // Answers the browser with a 502 instead of the response being read, and
+    // ends the connection: what the filter cannot follow never goes on while
+    // a rule is on. With every rule off it passes on, as it did before.
+    void Refuse(std::string_view reason, IResponseSink& out);
     // Body bytes as received, while rewriting.
     void Rewrite(std::string_view data, IResponseSink& out);
     void Decoded(std::string_view text, IResponseSink& out);
@@ -71,7 +80,7 @@ private:
     RequestSide m_request;  // browser -> upstream thread only
     std::mutex m_askedLock;
     std::vector<Asked> m_asked;
-    bool m_requestsLost = false;  // under m_askedLock
+    Stop m_requestsStopped = Stop::No;  // under m_askedLock
 
     // Upstream -> browser thread only.
     Mode m_mode = Mode::Head;

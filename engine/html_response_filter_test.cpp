@@ -75,6 +75,15 @@ std::string Chunk(const std::string& text) {
 }
 const std::string kLastChunk = "0\r\n\r\n";
 
+// The 502 that stands in for an answer the filter cannot follow.
+std::string Refused(const std::string& reason) {
+    return "HTTP/1.1 502 Bad Gateway\r\nContent-Type: text/plain; charset=utf-8\r\n"
+           "Content-Length: " +
+           std::to_string(reason.size()) + "\r\nConnection: close\r\n\r\n" + reason;
+}
+const std::string kHeadTooLong = Refused("Bad Gateway: the server's answer header was too long.\n");
+const std::string kUnreadable = Refused("Bad Gateway: the server's answer could not be read.\n");
+
 const std::string kGet = "GET http://o.test/ HTTP/1.1\r\nHost: o.test\r\n\r\n";
 const std::string kPage = "<script>window.open('ad')</script>";
 const std::string kRewritten = "<noscript>//ndow.open('ad')</noscript> ";
@@ -208,7 +217,7 @@ TEST_F(HtmlFilterTest, LongBodiesAreRewrittenWindowByWindow) {
 TEST_F(HtmlFilterTest, EverythingElsePassesByteForByte) {
     Switch(1, 1, 1);
     const std::string image =
-        "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: 12\r\n\r\n"
+        "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: 15\r\n\r\n"
         "\x89PNG\0<script\0\r\n"s;
     ExpectRelayed(kGet, image, image);
     // Codings that cannot be undone stay as they are.
@@ -216,9 +225,41 @@ TEST_F(HtmlFilterTest, EverythingElsePassesByteForByte) {
         "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Encoding: br\r\n"
         "Content-Length: 7\r\n\r\n<script";
     ExpectRelayed(kGet, brotli, brotli);
-    // A response that is not HTTP.
-    ExpectRelayed(kGet, "garbage <script>\r\n\r\n<script>", "garbage <script>\r\n\r\n<script>");
     EXPECT_EQ(Popups(), 0u);
+}
+
+// Browsers read on where the filter cannot, and render what it could not
+// check: such an answer is replaced by a 502, and the connection ends.
+TEST_F(HtmlFilterTest, AnswersThatCannotBeFollowedAreRefused) {
+    Switch(1, 0, 0);
+    const std::string image =
+        "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: 1\r\n\r\nx";
+    const std::string page = "Content-Type: text/html\r\n\r\n<script>";
+    for (const std::string& answer : {
+             "<script>alert(1)</script>\r\n\r\n"s,  // HTTP/0.9, as a browser reads it
+             "HTTP/1.1 200 OK\r\nstray line\r\n" + page,
+             "HTTP/1.1 200 OK\r\nX-A: a\r\n folded\r\n" + page,
+             "HTTP/1.1 200 OK\r\nContent-Length : 8\r\n" + page,
+             "HTTP/1.1 OK\r\n" + page,
+             "HTTP/1.1 200 OK\r\nContent-Length: 8x\r\n" + page,
+         }) {
+        ExpectRelayed(kGet + kGet, image + answer, image + kUnreadable, true);
+    }
+    // A head that the close cuts short.
+    ExpectRelayed(kGet + kGet, image + "<script>alert(1)</script>", image + kUnreadable);
+    // An answer past a request whose framing could not be followed.
+    const std::string html =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 8\r\n\r\n<script>";
+    ExpectRelayed("POST / HTTP/1.1\r\nContent-Length: 1x\r\n\r\n" + kGet, html + html,
+                  "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n"
+                  "\r\n" +
+                      Chunk("<noscript>") + kLastChunk + kUnreadable,
+                  true);
+    // With every rule off there is nothing to check: it passes on, as it
+    // would without the filter.
+    Switch(0, 0, 0);
+    const std::string stray = image + "HTTP/1.1 200 OK\r\nstray line\r\n" + page;
+    ExpectRelayed(kGet + kGet, stray, stray);
 }
 
 // A body that turns out damaged or cut short once its head is gone: the
@@ -246,6 +287,16 @@ TEST_F(HtmlFilterTest, DamagedOrCutBodiesEndTheConnectionBeforeTheLastChunk) {
                   "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 99\r\n\r\n"
                   "<script>",
                   head + Chunk("<noscript>"));
+    // Passed on, not rewritten, with a chunk size longer than the filter
+    // reads (browsers take it): the next answer's start is lost, so the
+    // connection ends before it.
+    const std::string image =
+        "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nTransfer-Encoding: chunked\r\n\r\n";
+    ExpectRelayed(kGet + kGet,
+                  image +
+                      "0000000000000000004\r\nabcd\r\n0\r\n\r\n"
+                      "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n<script>",
+                  image + std::string(15, '0'), true);
 }
 
 TEST_F(HtmlFilterTest, BodilessAnswersKeepTheConnectionInStep) {
@@ -256,7 +307,7 @@ TEST_F(HtmlFilterTest, BodilessAnswersKeepTheConnectionInStep) {
         "HEAD /fake HTTP/1.1\r\n\r\n.."
         "GET /c HTTP/1.1\r\nHost: o\r\n\r\n"
         "GET /d HTTP/1.1\r\nHost: o\r\nTransfer-Encoding: chunked\r\n\r\n"
-        "3\r\nabc\r\n0\r\n\r\n"
+        "3\r\nabc\r\n0\r\n\r\n\r\n"  // an empty line after a body, as old browsers sent
         "GET /e HTTP/1.1\r\nHost: o\r\n\r\n";
     const std::string head =
         "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 500\r\n\r\n";
@@ -270,7 +321,8 @@ TEST_F(HtmlFilterTest, BodilessAnswersKeepTheConnectionInStep) {
     const std::string htmlOut =
         "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n" +
         Chunk("<noscript>") + kLastChunk;
-    ExpectRelayed(requests, head + interim + noContent + notModified + html + html,
+    // Empty lines between answers are dropped, as browsers skip them.
+    ExpectRelayed(requests, head + interim + noContent + notModified + html + "\r\n\n" + html,
                   head + interim + noContent + notModified + htmlOut + htmlOut);
 }
 
@@ -320,26 +372,25 @@ TEST_F(HtmlFilterTest, ASwitchTurnedOnReachesTheNextResponseOfAnOpenConnection) 
     EXPECT_EQ(out.text, html);
 }
 
-TEST_F(HtmlFilterTest, TunnelAndUnfollowableRequestsPassUntouched) {
+TEST_F(HtmlFilterTest, TunnelsPassUntouched) {
     Switch(1, 1, 1);
+    const std::string connect = "CONNECT o.test:443 HTTP/1.1\r\nHost: o.test:443\r\n\r\n";
     const std::string tunnel =
         "HTTP/1.1 200 Connection established\r\n\r\n"
         "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n<script>\0"s;
-    ExpectRelayed("CONNECT o.test:443 HTTP/1.1\r\nHost: o.test:443\r\n\r\n\x16\x03\x01"s, tunnel,
-                  tunnel);
-    // A request framing that cannot be followed: later answers pass as they are.
-    const std::string html =
-        "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 8\r\n\r\n"
-        "<script>";
-    ExpectRelayed("POST / HTTP/1.1\r\nContent-Length: 1x\r\n\r\n", html + html,
-                  "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n"
-                  "\r\n" +
-                      Chunk("<noscript>") + kLastChunk + html);
+    ExpectRelayed(connect + "\x16\x03\x01"s, tunnel, tunnel);
+    // Refused for want of credentials, then asked again on the same
+    // connection: the second answer opens the tunnel.
+    const std::string refused =
+        "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic\r\n"
+        "Content-Length: 2\r\n\r\nno";
+    ExpectRelayed(connect + connect + "\x16\x03\x01"s, refused + tunnel, refused + tunnel);
 }
 
 TEST_F(HtmlFilterTest, HeadsAtTheSizeLimitAreTreatedAlikeHoweverTheReadsCutThem) {
-    // Heads of up to 64 KiB, their empty line included, are followed.
-    constexpr std::size_t kLimit = 64 * 1024;
+    // Response heads of up to 256 KiB, their empty line included, are
+    // followed, and so is the connection after them; a longer one is refused.
+    constexpr std::size_t kLimit = 256 * 1024;
     Switch(0, 0, 1);
     const std::string start = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n";
     const std::string length = "Content-Length: " + std::to_string(kPage.size()) + "\r\n\r\n";
@@ -349,12 +400,15 @@ TEST_F(HtmlFilterTest, HeadsAtTheSizeLimitAreTreatedAlikeHoweverTheReadsCutThem)
         const std::size_t lines = start.size() + length.size() + std::string("X: \r\n").size();
         return start + "X: " + std::string(headSize - lines, 'p') + "\r\n";
     };
-    ExpectRelayed(kGet, padded(kLimit) + length + kPage, padded(kLimit) + rewritten);
-    ExpectRelayed(kGet, padded(kLimit + 1) + length + kPage, padded(kLimit + 1) + length + kPage);
-
-    // A request head over the limit: what answers it cannot be known.
     const std::string response = start + length + kPage;
-    for (std::size_t requestSize : {kLimit, kLimit + 1}) {
+    ExpectRelayed(kGet + kGet, padded(kLimit) + length + kPage + response,
+                  padded(kLimit) + rewritten + start + rewritten);
+    ExpectRelayed(kGet, padded(kLimit + 1) + length + kPage, kHeadTooLong, true);
+
+    // Request heads of up to 64 KiB are followed; what answers a longer one
+    // cannot be known.
+    constexpr std::size_t kRequestLimit = 64 * 1024;
+    for (std::size_t requestSize : {kRequestLimit, kRequestLimit + 1}) {
         const std::string request =
             "GET / HTTP/1.1\r\nX: " + std::string(requestSize - 23, 'p') + "\r\n\r\n";
         ASSERT_EQ(request.size(), requestSize);
@@ -369,7 +423,7 @@ TEST_F(HtmlFilterTest, HeadsAtTheSizeLimitAreTreatedAlikeHoweverTheReadsCutThem)
             filter.OnResponseEnd(out);
             outputs.insert(out.text);
         }
-        const std::string expected = requestSize == kLimit ? start + rewritten : response;
+        const std::string expected = requestSize == kRequestLimit ? start + rewritten : kUnreadable;
         EXPECT_EQ(outputs, std::set<std::string>{expected}) << requestSize;
     }
 }

@@ -58,8 +58,10 @@ std::string MediaType(std::string_view contentType) {
     return type;
 }
 
-std::size_t FindHeadEnd(std::string_view buffer) {
-    for (std::size_t at = buffer.find('\n'); at != std::string_view::npos;
+std::size_t FindHeadEnd(std::string_view buffer, std::size_t searched) {
+    // An end that the new bytes complete starts at most two bytes back.
+    const std::size_t from = searched < 2 ? 0 : searched - 2;
+    for (std::size_t at = buffer.find('\n', from); at != std::string_view::npos;
          at = buffer.find('\n', at + 1)) {
         std::size_t next = at + 1;
         if (next < buffer.size() && buffer[next] == '\n') {

@@ -12,8 +12,10 @@
 #include "ascii_text.h"
 
 // Offset just past the empty line that ends a head (CR LF CR LF, or bare LF
-// LF as lenient peers send), or npos while the head is incomplete.
-std::size_t FindHeadEnd(std::string_view buffer);
+// LF as lenient peers send), or npos while the head is incomplete. The first
+// `searched` bytes are known to hold no end: a head that comes in many reads
+// is searched once, not again at every read.
+std::size_t FindHeadEnd(std::string_view buffer, std::size_t searched = 0);
 
 struct HttpHead {
     std::string startLine;

@@ -18,27 +18,33 @@ void TearDown(ConnectionSockets& sockets) {
     net::ShutdownBoth(sockets.upstream.Get());
 }
 
-// What the filter lets through goes to the browser as it comes. A failed
-// send is not acted on here: the source still has to be drained until the
-// other direction tears the connection down.
+// What the filter lets through goes to the destination as it comes. Once a
+// send has failed the destination is gone: nothing more is sent, and the
+// connection ends rather than read on for nobody.
 class SocketSink final : public IResponseSink {
 public:
     explicit SocketSink(net::SocketHandle destination) : m_destination(destination) {}
     void Send(std::string_view bytes) override {
-        net::SendAll(m_destination, bytes.data(), bytes.size());
+        m_failed = m_failed || !net::SendAll(m_destination, bytes.data(), bytes.size());
     }
+    bool Failed() const { return m_failed; }
 
 private:
     net::SocketHandle m_destination;
+    bool m_failed = false;
 };
 
-}  // namespace
-
-void RelayThread(std::unique_ptr<CRelayChannel> channel) {
-    CRelayChannel& c = *channel;
-    SocketSink destination(c.destination);
-    c.lastLength = net::Receive(c.source, c.buffer, kRelayChunkSize);
-    while (c.lastLength > 0 && !c.sockets->tornDown.load()) {
+// Relays until the source ends its stream (true) or the connection has to
+// end at once (false).
+bool Pump(CRelayChannel& c, SocketSink& destination) {
+    for (;;) {
+        c.lastLength = net::Receive(c.source, c.buffer, kRelayChunkSize);
+        if (c.sockets->tornDown.load()) {
+            return false;  // the other direction ended the connection
+        }
+        if (c.lastLength <= 0) {
+            return c.lastLength == 0;  // the end of the stream, or a reset
+        }
         c.buffer[c.lastLength] = '\0';
         const std::string_view chunk(c.buffer, static_cast<std::size_t>(c.lastLength));
         if (!c.filter) {
@@ -46,7 +52,7 @@ void RelayThread(std::unique_ptr<CRelayChannel> channel) {
         } else if (c.filterFlag == 1) {
             c.filter->OnResponseBytes(chunk, destination);
             if (c.filter->EndsConnection()) {
-                break;  // an answer that only the close ends, or one cut off
+                return false;  // an answer that only the close ends, or one cut off
             }
         } else {
             // Every request the browser sends, so that each answer is read
@@ -54,12 +60,29 @@ void RelayThread(std::unique_ptr<CRelayChannel> channel) {
             c.filter->OnRequestBytes(chunk);
             destination.Send(chunk);
         }
-        c.lastLength = net::Receive(c.source, c.buffer, kRelayChunkSize);
+        if (destination.Failed()) {
+            return false;
+        }
     }
-    if (c.filter && c.filterFlag == 1 && !c.sockets->tornDown.load()) {
-        // The upstream side ended: what the filter still holds (a body that
-        // ends with the close) goes to the browser before the teardown.
+}
+
+}  // namespace
+
+void RelayThread(std::unique_ptr<CRelayChannel> channel) {
+    CRelayChannel& c = *channel;
+    SocketSink destination(c.destination);
+    bool ended = Pump(c, destination);
+    if (ended && c.filter && c.filterFlag == 1) {
+        // What the filter still holds (a body that ends with the close) goes
+        // to the browser before the end of the stream does.
         c.filter->OnResponseEnd(destination);
+        ended = !destination.Failed() && !c.filter->EndsConnection();
+    }
+    if (ended) {
+        net::ShutdownSend(c.destination);
+        if (c.sockets->directionsDone.fetch_add(1) == 0) {
+            return;  // the other direction still relays
+        }
     }
     TearDown(*c.sockets);
     // Dropping the channel releases this direction's share of the sockets.

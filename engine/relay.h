@@ -14,10 +14,13 @@ struct ConnectionSockets {
     net::SocketLibrary library;  // outlives the sockets below
     net::Socket browser;
     net::Socket upstream;
-    // Set by the first direction to end. A POSIX socket shut down for reading
-    // still hands out what it had queued (and what keeps arriving), so the
-    // other direction also checks this after every receive.
+    // Set when the whole connection ends. A POSIX socket shut down for
+    // reading still hands out what it had queued (and what keeps arriving),
+    // so the other direction also checks this after every receive.
     std::atomic<bool> tornDown{false};
+    // Directions whose source ended its stream and whose end was passed on;
+    // the second of them ends the connection.
+    std::atomic<int> directionsDone{0};
 };
 
 // One direction of one relayed connection.
@@ -31,8 +34,12 @@ struct CRelayChannel {
     char buffer[kRelayChunkSize + 1];
 };
 
-// Copies chunks from source to destination until the source closes or fails,
-// then shuts both sockets down, which ends the other direction too.
+// Copies chunks from source to destination. When the source ends its stream,
+// the destination's sending side is shut down after the rest (a client that
+// half-closes still gets its answer) and only this direction ends; the
+// connection ends once both have. A failed receive or send, or a filter that
+// ends the connection, shuts both sockets down at once, which ends the other
+// direction too.
 void RelayThread(std::unique_ptr<CRelayChannel> channel);
 
 // Starts the two relay workers of a connection, browser -> upstream first.

@@ -244,6 +244,43 @@ TEST_F(FilterIntegration, TokensSplitAcrossSegmentsAndTunnelsUntouched) {
               "HTTP/1.1 200 Connection established\r\n\r\n<script>window.open()");
 }
 
+// Answer heads as long as a browser takes (cookies by the dozen, say) are
+// followed, and so is the rest of their connection; a longer one is refused.
+TEST_F(FilterIntegration, LongAnswerHeadsAreFilteredAndLongerOnesRefused) {
+    LoopbackServer upstream([](net::Socket& c) {
+        for (std::string request; !(request = ReceiveRequest(c)).empty();) {
+            const std::size_t padding = request.find("/long") != std::string::npos   ? 80000
+                                        : request.find("/huge") != std::string::npos ? 300000
+                                                                                     : 0;
+            std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                               std::to_string(kPage.size()) + "\r\n";
+            for (std::size_t line = 0; line < padding; line += 1000) {
+                head +=
+                    "Set-Cookie: c" + std::to_string(line) + "=" + std::string(980, 'c') + "\r\n";
+            }
+            SendText(c, head + "\r\n" + kPage);
+        }
+    });
+    m_engine.Stop();
+    StartEngine(upstream.Port());
+    auto get = [](const std::string& path) {
+        return "GET http://o.test" + path + " HTTP/1.1\r\nHost: o.test\r\n\r\n";
+    };
+
+    net::Socket browser = ConnectLoopback(static_cast<std::uint16_t>(m_engine.ListeningPort()));
+    for (const char* path : {"/long", "/page"}) {
+        SendText(browser, get(path));
+        EXPECT_EQ(ResponseBody(ReceiveResponse(browser)), kFiltered) << path;
+    }
+
+    net::Socket refused = ConnectLoopback(static_cast<std::uint16_t>(m_engine.ListeningPort()));
+    SendText(refused, get("/huge"));
+    const std::string answer = ReceiveToClose(refused);
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 502 Bad Gateway\r\n")) << answer.substr(0, 200);
+    EXPECT_NE(answer.find("\r\nConnection: close\r\n"), std::string::npos) << answer;
+    EXPECT_EQ(ResponseBody(answer), "Bad Gateway: the server's answer header was too long.\n");
+}
+
 // The program's end with pages still flowing: nothing a relay reads may be
 // destroyed by the end of main (the sanitizer build reports it if it is).
 TEST(FilterAtExit, TheProcessEndsCleanlyWhileConnectionsRelay) {
