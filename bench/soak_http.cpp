@@ -491,6 +491,14 @@ std::string CheckCutResponse(const Resource& resource, const Expected& expected,
     const std::string name = resource.Path();
     const std::size_t headSize = expected.response.find("\r\n\r\n") + 4;
     const std::string_view sent = std::string_view(expected.response).substr(0, expected.cutAt);
+    if (filtered && expected.cutAt > 0 && expected.cutAt < headSize) {
+        // A head cut short is never passed on unchecked while the filter is
+        // on: the browser gets its 502 instead.
+        if (!raw.starts_with("HTTP/1.1 502 Bad Gateway\r\n")) {
+            return name + ": a head cut short came through unchecked";
+        }
+        return {};
+    }
     if (!filtered || !resource.html || expected.cutAt <= headSize) {
         if (raw != sent) {
             return name + ": got " + std::to_string(raw.size()) +
