@@ -291,6 +291,7 @@ namespace {
 class SoakHost final : public IProxySwitchingHost {
 public:
     explicit SoakHost(Failures& failures) : m_failures(failures) {}
+    IResponsiveWait& Waits() override { return m_wait; }
     void ShowMessage(const std::string& text, const std::string& caption) override {
         m_failures.Add("message box \"" + text + "\" / \"" + caption + "\"");
     }
@@ -302,6 +303,7 @@ public:
 
 private:
     Failures& m_failures;
+    InlineWait m_wait;
 };
 
 struct SwitchingStats {

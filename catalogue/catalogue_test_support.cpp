@@ -83,7 +83,15 @@ void VendorServer::Handle(net::Socket& connection) {
             return;
         }
     }
-    testsupport::SendText(connection, response);
+    // A trickled body goes out a byte every interval, after the head.
+    const std::size_t body = response.find("\r\n\r\n");
+    const std::size_t atOnce =
+        m_trickleMs > 0 && body != std::string::npos ? body + 4 : response.size();
+    testsupport::SendText(connection, response.substr(0, atOnce));
+    for (std::size_t at = atOnce; at < response.size() && !m_closing; ++at) {
+        testsupport::WaitFor([this] { return m_closing.load(); }, m_trickleMs);
+        testsupport::SendText(connection, response.substr(at, 1));
+    }
     net::ShutdownBoth(connection.Get());
 }
 
@@ -92,6 +100,10 @@ std::string ReadFile(const std::string& path) {
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
+}
+
+std::string TestImage() {
+    return ReadFile(std::string(QUILLON_VENDOR_FILES) + "/images/quillonimg.jpg");
 }
 
 std::string PeerFile(const std::string& name) {

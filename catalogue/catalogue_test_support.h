@@ -27,6 +27,8 @@ public:
     void AnswerBody(const std::string& path, const std::string& body);
     // Requests wait unanswered until released (or the server goes).
     void Hold(bool hold) { m_hold = hold; }
+    // Response bodies go out a byte every interval (0: at once).
+    void Trickle(int intervalMs) { m_trickleMs = intervalMs; }
     // The request heads received so far, and how many asked for the path.
     std::vector<std::string> Requests() const;
     int RequestsFor(const std::string& path) const;
@@ -40,6 +42,7 @@ private:
     std::map<std::string, std::string> m_responses;
     std::vector<std::string> m_requests;
     std::atomic<bool> m_hold{false};
+    std::atomic<int> m_trickleMs{0};
     std::atomic<bool> m_closing{false};
     std::atomic<int> m_held{0};
     std::unique_ptr<testsupport::LoopbackServer> m_server;
@@ -49,6 +52,8 @@ private:
 std::string RequestPath(const std::string& head);
 
 std::string ReadFile(const std::string& path);
+// The vendor's test image, as vendor/ has it.
+std::string TestImage();
 // A file the peers fixture (testing/vendor_peers.sh) wrote: their ports, and
 // nginx's access log. Empty when the peers do not run.
 std::string PeerFile(const std::string& name);

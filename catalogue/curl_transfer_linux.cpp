@@ -1,5 +1,7 @@
 #include "curl_transfer_linux.h"
 
+#include <algorithm>
+
 #include "application_name.h"
 
 namespace curl {
@@ -33,14 +35,14 @@ bool LibraryReady() {
     return library.Ok();
 }
 
-// What WinINet would give up after: the same bounds keep a dead server from
-// holding the window (or the worker) for ever.
-constexpr long kConnectTimeoutSeconds = 60;
-constexpr long kStalledSeconds = 60;
+// libcurl takes 0 for "no limit": a limit already used up is a millisecond.
+long Milliseconds(std::chrono::milliseconds limit) {
+    return static_cast<long>(std::max<std::chrono::milliseconds::rep>(limit.count(), 1));
+}
 
 }  // namespace
 
-Easy NewGet(const std::string& url, const std::string& proxy) {
+Easy NewGet(const std::string& url, const std::string& proxy, TransferLimits limits) {
     if (!LibraryReady()) {
         return nullptr;
     }
@@ -50,18 +52,19 @@ Easy NewGet(const std::string& url, const std::string& proxy) {
     }
     const std::string agent = ApplicationName();
     CURL* e = easy.get();
-    bool ok = curl_easy_setopt(e, CURLOPT_URL, url.c_str()) == CURLE_OK &&
-              curl_easy_setopt(e, CURLOPT_PROXY, proxy.c_str()) == CURLE_OK &&
-              curl_easy_setopt(e, CURLOPT_USERAGENT, agent.c_str()) == CURLE_OK &&
-              curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0) == CURLE_OK &&
-              curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
-              curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
-              curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
-              curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L) == CURLE_OK &&
-              curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-              curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds) == CURLE_OK &&
-              curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
-              curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, kStalledSeconds) == CURLE_OK;
+    bool ok =
+        curl_easy_setopt(e, CURLOPT_URL, url.c_str()) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_PROXY, proxy.c_str()) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_NOPROXY, "") == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_USERAGENT, agent.c_str()) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, Milliseconds(limits.connect)) == CURLE_OK &&
+        curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, Milliseconds(limits.total)) == CURLE_OK;
     return ok ? std::move(easy) : nullptr;
 }
 
@@ -98,6 +101,12 @@ CURLcode Perform(CURL* easy, std::stop_token stop) {
     }
     curl_multi_remove_handle(multi.get(), easy);
     return result;
+}
+
+bool SuccessStatus(CURL* easy) {
+    long status = 0;
+    return curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status >= 200 &&
+           status <= 299;
 }
 
 }  // namespace curl

@@ -3,6 +3,8 @@
 #include "downloaded_text.h"
 #include "proxy_resolver.h"
 
+#include <utility>
+
 namespace {
 
 size_t Collect(char* data, size_t size, size_t count, void* user) {
@@ -13,7 +15,8 @@ size_t Collect(char* data, size_t size, size_t count, void* user) {
 
 }  // namespace
 
-std::string DownloadText(const std::string& url, std::stop_token stop) {
+std::string DownloadTextWithin(const std::string& url, TransferLimits limits,
+                               std::stop_token stop) {
     std::string proxy = ProxyForUrl(url);
     if (proxy.empty()) {
         // The route is unknown: going direct could bypass the anonymous proxy.
@@ -22,7 +25,7 @@ std::string DownloadText(const std::string& url, std::stop_token stop) {
     if (proxy == kDirectProxy) {
         proxy.clear();
     }
-    curl::Easy easy = curl::NewGet(url, proxy);
+    curl::Easy easy = curl::NewGet(url, proxy, limits);
     if (!easy) {
         return {};
     }
@@ -31,12 +34,8 @@ std::string DownloadText(const std::string& url, std::stop_token stop) {
         curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &text) != CURLE_OK) {
         return {};
     }
-    if (curl::Perform(easy.get(), stop) != CURLE_OK) {
-        return {};
-    }
-    long status = 0;
-    curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
-    if (status < 200 || status > 299) {
+    if (curl::Perform(easy.get(), std::move(stop)) != CURLE_OK ||
+        !curl::SuccessStatus(easy.get())) {
         return {};
     }
     PrintDownloadDiagnostic(text.Text());

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "catalogue_test_support.h"
@@ -55,6 +56,21 @@ TEST(DownloadTextTest, BodyWithoutLengthEndsWithTheConnection) {
     VendorServer server;
     server.Answer("/old", "HTTP/1.0 200 OK\r\n\r\nold:1\nold:2\n");
     EXPECT_EQ(DownloadText(server.BaseUrl() + "/old"), "old:1\r\nold:2\r\n");
+}
+
+TEST(DownloadTextTest, ATricklingServerFailsOnceTheTimeIsUp) {
+    using namespace std::chrono_literals;
+    VendorServer server;
+    std::string list;
+    for (int i = 10; i < 30; ++i) {
+        list += "10.0.0." + std::to_string(i) + ":80\n";
+    }
+    server.AnswerBody("/list", list);
+    server.Trickle(50);  // some twelve seconds for the whole list
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(DownloadTextWithin(server.BaseUrl() + "/list", {15s, 1500ms}, {}), "");
+    // Generous slack: only the bound is checked.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms + 5s);
 }
 
 TEST(DownloadTextTest, VendorUrlFollowsTheEnvironment) {

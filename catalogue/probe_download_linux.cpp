@@ -1,3 +1,5 @@
+#include <utility>
+
 #include "curl_transfer_linux.h"
 #include "proxy_probe.h"
 #include "tick_count.h"
@@ -5,41 +7,39 @@
 
 namespace {
 
-// Times the first read of the body, from the end of the response head.
-struct FirstRead {
+// The image, and the end of the response head its first read is timed from.
+struct ImageRead {
     std::uint32_t headEnd = 0;
-    std::uint32_t firstData = 0;
-    std::size_t bytes = 0;
+    TestImageRead image;
 };
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     const std::string_view line(data, size * count);
     if (line == "\r\n" || line == "\n") {
-        static_cast<FirstRead*>(user)->headEnd = TickCount();
+        static_cast<ImageRead*>(user)->headEnd = TickCount();
     }
     return size * count;
 }
 
-size_t OnBody(char*, size_t size, size_t count, void* user) {
-    auto* read = static_cast<FirstRead*>(user);
-    read->firstData = TickCount();
-    read->bytes = size * count;
-    // One read is all the figure needs; returning 0 ends the transfer here.
-    return 0;
+size_t OnBody(char* data, size_t size, size_t count, void* user) {
+    static_cast<ImageRead*>(user)->image.Add(std::string_view(data, size * count));
+    return size * count;
 }
 
 }  // namespace
 
-double MeasureDownloadSpeed(const std::string& host, int port) {
+double MeasureDownloadSpeed(const std::string& host, int port, ProbeDeadline deadline,
+                            std::stop_token stop) {
     std::optional<std::string> proxy = ProxyText(host, port);
-    if (!proxy || host.empty()) {
+    const std::chrono::milliseconds left = TimeLeft(deadline);
+    if (!proxy || host.empty() || left.count() == 0) {
         return 0.0;
     }
-    curl::Easy easy = curl::NewGet(VendorUrl(kTestImageUrlPath), "http://" + *proxy);
+    curl::Easy easy = curl::NewGet(VendorUrl(kTestImageUrlPath), "http://" + *proxy, {left, left});
     if (!easy) {
         return 0.0;
     }
-    FirstRead read;
+    ImageRead read;
     CURL* e = easy.get();
     if (curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L) != CURLE_OK ||
         curl_easy_setopt(e, CURLOPT_BUFFERSIZE, static_cast<long>(kMeasuredBytes)) != CURLE_OK ||
@@ -49,9 +49,10 @@ double MeasureDownloadSpeed(const std::string& host, int port) {
         curl_easy_setopt(e, CURLOPT_WRITEDATA, &read) != CURLE_OK) {
         return 0.0;
     }
-    curl::Perform(e);  // ends with a write error after the first read
-    if (read.bytes == 0) {
+    // libcurl fails a body cut short of its Content-Length.
+    if (curl::Perform(e, std::move(stop)) != CURLE_OK || !curl::SuccessStatus(e) ||
+        !read.image.Whole()) {
         return 0.0;
     }
-    return DownloadSpeedFigure(read.headEnd, read.firstData);
+    return DownloadSpeedFigure(read.headEnd, read.image.FirstTick());
 }

@@ -1,6 +1,5 @@
 #include "proxy_list.h"
 
-#include "ansi_text.h"
 #include "application_name.h"
 #include "download_text.h"
 #include "vendor_url.h"
@@ -12,15 +11,8 @@ constexpr char kCtrlZ = '\x1A';
 }  // namespace
 
 void AddProxyEntries(std::string_view text, ISelectionList& list) {
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (IsAnsiLeadByte(static_cast<unsigned char>(text[i]))) {
-            ++i;  // its second byte is never a line end
-        } else if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            list.AddItem(std::string(text.substr(start, i - start)));
-            start = i + 2;
-            ++i;
-        }
+    for (std::string_view line : EntryLines(text)) {
+        list.AddItem(std::string(line));
     }
 }
 
@@ -106,26 +98,56 @@ bool ProxyListFile::StoreProxyList(const std::string& text) {
     return true;
 }
 
-bool ProxyListFile::LoadProxyList(ISelectionList& list) {
-    std::string bytes;
-    FileError error = ReadWholeFile(m_path, bytes);
+bool ProxyListFile::ReadProxyList(std::string& text) {
+    const FileError error = ReadStoredList(text);
     if (error != FileError::None) {
         ShowFileError(m_messages, error, m_path);
         return false;
     }
-    AddProxyEntries(FromStoredForm(bytes), list);
     return true;
 }
 
-bool ProxyListFile::FetchProxyList(ISelectionList& list) {
-    const std::string text = DownloadText(VendorUrl(kProxyListUrlPath));
+FileError ProxyListFile::ReadStoredList(std::string& text) const {
+    std::string bytes;
+    const FileError error = ReadWholeFile(m_path, bytes);
+    text = error == FileError::None ? FromStoredForm(bytes) : "";
+    return error;
+}
+
+bool ProxyListFile::FetchProxyList(std::string& text) {
+    text = DownloadProxyList({});
+    return StoreFetchedList(text);
+}
+
+std::string ProxyListFile::DownloadProxyList(std::stop_token stop) {
+    return DownloadText(VendorUrl(kProxyListUrlPath), stop);
+}
+
+bool ProxyListFile::StoreFetchedList(std::string& text) {
     if (text.empty() && FileExists(m_path)) {
         // A failed download is no reason to lose the list we have.
         return true;
     }
     if (!StoreProxyList(text)) {
+        // The list we had is still there: the user sees it, not nothing.
+        ReadStoredList(text);
+        return false;
+    }
+    return true;
+}
+
+bool ProxyListFile::LoadProxyList(ISelectionList& list) {
+    std::string text;
+    if (!ReadProxyList(text)) {
         return false;
     }
     AddProxyEntries(text, list);
     return true;
+}
+
+bool ProxyListFile::FetchProxyList(ISelectionList& list) {
+    std::string text;
+    const bool fetched = FetchProxyList(text);
+    AddProxyEntries(text, list);
+    return fetched;
 }

@@ -1,5 +1,5 @@
-// The proxy list against a real full file system and a vendor that never
-// answers.
+// The proxy list and the Settings page against a real full file system, and
+// the list against a vendor that never answers.
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -13,11 +13,17 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "catalogue_test_support.h"
+#include "fake_connection_options.h"
 #include "fake_message_box.h"
+#include "fake_registry_store.h"
+#include "fake_settings_page_view.h"
+#include "settings_page.h"
 #include "test_environment.h"
 #include "vendor_url.h"
 
@@ -134,19 +140,41 @@ void FillUp(const std::string& file) {
     ::close(fd);
 }
 
-TEST(ProxyListFullDiskTest, ANewListThatDoesNotFitIsReportedAndTheOldOneStays) {
-    TestFolder folder;
-    const std::string mountPoint = folder.AppPath() + "tiny";
-    std::filesystem::create_directory(mountPoint);
-    TinyFileSystem tiny(mountPoint, "256k");
-    if (tiny.Root().empty()) {
-        GTEST_SKIP() << "no mount namespace with a tmpfs allowed here";
+// A folder on a small tmpfs and a vendor with a list too big for what is
+// left of it.
+class FullDiskTest : public testing::Test {
+protected:
+    void SetUp() override {
+        const std::string mountPoint = folder.AppPath() + "tiny";
+        std::filesystem::create_directory(mountPoint);
+        tiny = std::make_unique<TinyFileSystem>(mountPoint, "256k");
+        if (tiny->Root().empty()) {
+            GTEST_SKIP() << "no mount namespace with a tmpfs allowed here";
+        }
+        appPath = tiny->Root() + "/";
+        ASSERT_TRUE(std::filesystem::is_directory(appPath));
+        for (int i = 0; big.size() < 200 * 1024; ++i) {
+            big +=
+                "10.0." + std::to_string(i / 256 % 256) + "." + std::to_string(i % 256) + ":80\n";
+        }
     }
-    const std::string appPath = tiny.Root() + "/";
-    ASSERT_TRUE(std::filesystem::is_directory(appPath));
+    // The list file as another copy of the program may leave it, and then
+    // no room left.
+    void StoreAndFillUp(const std::string& bytes) {
+        std::filesystem::remove(appPath + "filler");
+        std::ofstream(appPath + kProxyListFileName, std::ios::binary | std::ios::trunc) << bytes;
+        FillUp(appPath + "filler");
+    }
 
+    TestFolder folder;
+    std::unique_ptr<TinyFileSystem> tiny;
+    std::string appPath;
+    std::string big;
     VendorServer server;
     FakeMessageBox messages;
+};
+
+TEST_F(FullDiskTest, ANewListThatDoesNotFitIsReportedAndTheOldOneStays) {
     ProxyListFile file(appPath, messages);
     server.AnswerBody(kListPath, "a:1\nb:2\n");
     RecordingList first;
@@ -155,14 +183,10 @@ TEST(ProxyListFullDiskTest, ANewListThatDoesNotFitIsReportedAndTheOldOneStays) {
     const std::string stored = ReadFile(file.Path());
 
     FillUp(appPath + "filler");
-    std::string big;
-    for (int i = 0; big.size() < 200 * 1024; ++i) {
-        big += "10.0." + std::to_string(i / 256 % 256) + "." + std::to_string(i % 256) + ":80\n";
-    }
     server.AnswerBody(kListPath, big);
     RecordingList second;
     EXPECT_FALSE(file.FetchProxyList(second));
-    EXPECT_TRUE(second.items.empty());
+    EXPECT_EQ(second.items, (Items{"a:1", "b:2"}));  // the list stored before
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].text, "Disk full while accessing " + file.Path() + ".");
     EXPECT_EQ(messages.shown[0].icon, MessageIcon::Stop);
@@ -187,6 +211,32 @@ TEST(ProxyListFullDiskTest, ANewListThatDoesNotFitIsReportedAndTheOldOneStays) {
     EXPECT_EQ(ReadFile(file.Path()).size(),
               big.size() + 2 * static_cast<std::size_t>(std::count(big.begin(), big.end(), '\n')));
     EXPECT_EQ(messages.shown.size(), 1u);
+}
+
+// The page: the file error, and then the list stored before, not nothing, at
+// the first start and at "Update Proxy List Now".
+TEST_F(FullDiskTest, ThePageShowsTheStoredListWhenTheNewOneDoesNotFit) {
+    StoreAndFillUp("a:1\r\r\nb:2\r\r\n");
+    server.AnswerBody(kListPath, big);
+    FakeRegistryStore store;
+    SettingsCatalogue settings(store);
+    FakeConnectionOptions browser;
+    ProxyProbe probe;
+    FakeSettingsPageHost host;
+    FakeSettingsPageView view;
+    CSettingsPage page(settings, store, appPath, browser, messages, probe, host);
+    page.OnInitDialog(view);
+    EXPECT_EQ(view.items, (Items{"a:1", "b:2"}));
+    EXPECT_EQ(settings.RunFirst.Get(), 0u);
+
+    StoreAndFillUp("a:1\r\r\nb:2\r\r\nc:3\r\r\n");
+    page.OnUpdateProxyList(view);
+    EXPECT_EQ(view.items, (Items{"a:1", "b:2", "c:3"}));
+    ASSERT_EQ(messages.shown.size(), 2u);
+    for (const ShownMessage& shown : messages.shown) {
+        EXPECT_EQ(shown.text, "Disk full while accessing " + appPath + "proxylist.txt.");
+    }
+    EXPECT_TRUE(host.log.empty());  // no generator request
 }
 
 // A vendor that never answers: the download gives up within its bound, the

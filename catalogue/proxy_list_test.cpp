@@ -74,8 +74,9 @@ TEST_F(ProxyListTest, AZeroByteInABodyLineJoinsItWithTheNextLine) {
 TEST_F(ProxyListTest, HandWrittenLineEndsListNothingAndCtrlZEndsTheFile) {
     folder.Write(kProxyListFileName, "a:1\r\nb:2\r\n");
     EXPECT_TRUE(Load().items.empty());
-    folder.Write(kProxyListFileName, "a:1\nb:2\r\nc:3\r\r\n");
-    EXPECT_EQ(Load().items, Items{"a:1\nb:2\nc:3"});
+    // One piece holding LFs: no entry.
+    folder.Write(kProxyListFileName, "a:1\nb:2\r\nc:3\r\r\nd:4\r\r\n");
+    EXPECT_EQ(Load().items, Items{"d:4"});
     folder.Write(kProxyListFileName,
                  "a:1\r\r\nb:2\r\r\n\x1A"
                  "c:3\r\r\n");
@@ -98,39 +99,46 @@ TEST_F(ProxyListTest, AListOfAHundredKilobytesIsReadWhole) {
     EXPECT_EQ(Load().items, expected);
 }
 
-// A list file someone else wrote: every byte is read and listed as it is
-// (entries are what ends in CR CR LF), a zero byte ends the data like Ctrl-Z,
-// and nothing is refused for its size.
-TEST_F(ProxyListTest, OddBytesInTheListFileAreListedQuietlyAsTheyAre) {
+// A list file someone else wrote, or an older one: only lines that can be
+// an endpoint's text are listed (printable ASCII, up to 255 characters), a
+// zero byte ends the data like Ctrl-Z, and nothing is refused for its size.
+TEST_F(ProxyListTest, OnlyEndpointTextOfAListFileIsListedQuietly) {
     folder.Write(kProxyListFileName, "a:1\r\r\nb:\0x:2\r\r\nc:3\r\r\n"s);
     EXPECT_EQ(Load().items, Items{"a:1"});
     folder.Write(kProxyListFileName, "\0a:1\r\r\n"s);
     EXPECT_TRUE(Load().items.empty());
-    // Lone CRs and LFs stay inside their entry.
-    folder.Write(kProxyListFileName, "a:1\rb:2\r\r\nc:3\nd:4\r\r\n\r\r\n\n\r");
-    EXPECT_EQ(Load().items, (Items{"a:1\rb:2", "c:3\nd:4", ""}));
-    // Not ASCII: UTF-8, Latin-1, a byte-order mark, bytes up to 0xFF.
-    const std::string odd =
-        "\xEF\xBB\xBFh\xC3\xA9.example:80\r\r\n\xE9:81\r\r\n\x80\xFF\x7F:1\r\r\n";
-    folder.Write(kProxyListFileName, odd);
-    EXPECT_EQ(Load().items,
-              (Items{"\xEF\xBB\xBFh\xC3\xA9.example:80", "\xE9:81", "\x80\xFF\x7F:1"}));
+    // Lone CRs and LFs, tabs, DEL, UTF-8, Latin-1, a byte-order mark, 0xFF.
+    folder.Write(kProxyListFileName,
+                 "a:1\rb:2\r\r\nc:3\nd:4\r\r\n\r\r\n\n\r\r\r\nt\t:1\r\r\nx\x7F:1\r\r\n"
+                 "\xEF\xBB\xBFh.example:80\r\r\nh\xC3\xA9.example:80\r\r\n\xE9:81\r\r\n"
+                 "\x80\xFF:1\r\r\n ~:2\r\r\n");
+    EXPECT_EQ(Load().items, (Items{"", " ~:2"}));
 
-    // A line of a mebibyte, then 20 MiB in long lines: more than a download
-    // may bring.
-    const std::string longLine(1 << 20, 'h');
-    folder.Write(kProxyListFileName, "a:1\r\r\n" + longLine + ":8080\r\r\nb:2\r\r\n");
-    EXPECT_EQ(Load().items, (Items{"a:1", longLine + ":8080", "b:2"}));
+    // 255 characters are listed, 256 are not; then 20 MiB in long lines:
+    // more than a download may bring.
+    const std::string longest(255, 'h');
+    folder.Write(kProxyListFileName, "a:1\r\r\n" + longest + "\r\r\n" + longest + "h\r\r\n" +
+                                         std::string(1 << 20, 'h') + ":8080\r\r\nb:2\r\r\n");
+    EXPECT_EQ(Load().items, (Items{"a:1", longest, "b:2"}));
     std::string huge;
     const std::string entry = std::string(65536 - 3, 'e') + "\r\r\n";
     while (huge.size() < 20u << 20) {
         huge += entry;
     }
-    folder.Write(kProxyListFileName, huge);
-    RecordingList list = Load();
-    EXPECT_EQ(list.items.size(), huge.size() / entry.size());
-    EXPECT_EQ(list.items.back(), entry.substr(0, entry.size() - 3));
+    folder.Write(kProxyListFileName, huge + "last:1\r\r\n");
+    EXPECT_EQ(Load().items, Items{"last:1"});
     EXPECT_TRUE(messages.shown.empty());
+}
+
+// A download of garbage stores and lists only what could be an endpoint.
+TEST_F(ProxyListTest, ADownloadKeepsOnlyItsEndpointLinesInTheFileAndTheList) {
+    std::string body = "a:1\n";
+    for (int i = 0; i < 4096; ++i) {
+        body += static_cast<char>((i * 7919) % 256);
+    }
+    body += "\n" + std::string(300, 'x') + "\nb:2\nt\tab:3\n";
+    EXPECT_EQ(Fetch(body).items, (Items{"a:1", "b:2"}));
+    EXPECT_EQ(Stored(), "a:1\r\r\nb:2\r\r\n");
 }
 
 TEST_F(ProxyListTest, AFailedDownloadKeepsTheStoredList) {
@@ -211,6 +219,53 @@ TEST(AddProxyEntriesTest, OnlyCrLfEndsAnEntry) {
     RecordingList list;
     AddProxyEntries("a:1\r\n\r\nb:2\r\rc:3", list);
     EXPECT_EQ(list.items, (Items{"a:1", ""}));
+}
+
+Items Listed(const ProxyEntries& entries) {
+    return Items(entries.begin(), entries.end());
+}
+
+// The drop-down's order: case ignored by folding to lower case, so "_"
+// (between the upper and the lower case letters) comes before any letter and
+// "." before the digits before ":". Texts equal but for case stay in the
+// order they came, the listed ones first.
+TEST(ProxyEntriesTest, SortedWithCaseIgnoredAndEachTextOnce) {
+    const ProxyEntries first =
+        WithEntriesOf({},
+                      "b:1\r\nB:1\r\na:2\r\nb:1\r\n\r\nA:3\r\n_x:1\r\n1.2.3.4:80\r\n"
+                      "1.2.3.40:80\r\n1.2.3.4.5:80\r\n\r\n");
+    EXPECT_EQ(Listed(first), (Items{"", "1.2.3.4.5:80", "1.2.3.40:80", "1.2.3.4:80", "_x:1", "a:2",
+                                    "A:3", "b:1", "B:1"}));
+    EXPECT_EQ(first.Find("B:1"), 8u);
+    EXPECT_EQ(first.Find("A:2"), first.Size());
+
+    const ProxyEntries second = WithEntriesOf(first, "B:1\r\nb:0\r\nA:2\r\nb:1\r\n");
+    EXPECT_EQ(Listed(second), (Items{"", "1.2.3.4.5:80", "1.2.3.40:80", "1.2.3.4:80", "_x:1", "a:2",
+                                     "A:2", "A:3", "b:0", "b:1", "B:1"}));
+    EXPECT_EQ(Listed(first).size(), 9u);  // unchanged: a worker may still read it
+    // Nothing new, or nothing that is an entry: the very same entries.
+    EXPECT_TRUE(WithEntriesOf(second, "b:1\r\nB:1\r\nx\x01:1\r\nlast:1").SameAs(second));
+}
+
+// Case variants of one text make one long run of equal entries.
+TEST(ProxyEntriesTest, ManyVariantsOfOneTextAreEachListedOnce) {
+    std::string text;
+    for (int copy = 0; copy < 2; ++copy) {
+        for (unsigned bits = 0; bits < 4096; ++bits) {
+            std::string variant = "abcdefghijkl";
+            for (std::size_t i = 0; i < variant.size(); ++i) {
+                if ((bits >> i) & 1u) {
+                    variant[i] = static_cast<char>(variant[i] - 'a' + 'A');
+                }
+            }
+            text += variant + "\r\n";
+        }
+    }
+    const ProxyEntries entries = WithEntriesOf({}, text);
+    ASSERT_EQ(entries.Size(), 4096u);
+    EXPECT_EQ(entries[0], "abcdefghijkl");
+    EXPECT_EQ(entries[4095], "ABCDEFGHIJKL");
+    EXPECT_TRUE(WithEntriesOf(entries, text).SameAs(entries));
 }
 
 }  // namespace

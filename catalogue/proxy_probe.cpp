@@ -1,7 +1,9 @@
 #include "proxy_probe.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "proxy_switching.h"
@@ -60,7 +62,31 @@ std::string AvailableText(const std::string& endpoint, int responseTime, double 
         endpoint.c_str(), responseTime, shownSpeed);
 }
 
-int MeasureResponseTime(const std::string& host, int port) {
+std::chrono::milliseconds TimeLeft(ProbeDeadline deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return std::max(left, std::chrono::milliseconds(0));
+}
+
+void TestImageRead::Add(std::string_view bytes) {
+    if (bytes.empty()) {
+        return;
+    }
+    if (!m_started) {
+        m_firstTick = TickCount();
+        m_started = true;
+    }
+    m_head.append(bytes.substr(0, 3 - std::min<std::size_t>(m_head.size(), 3)));
+    m_tail.append(bytes.substr(bytes.size() - std::min<std::size_t>(bytes.size(), 2)));
+    m_tail.erase(0, m_tail.size() - std::min<std::size_t>(m_tail.size(), 2));
+}
+
+bool TestImageRead::Whole() const {
+    return m_head == "\xFF\xD8\xFF" && m_tail == "\xFF\xD9";
+}
+
+int MeasureResponseTime(const std::string& host, int port, ProbeDeadline deadline,
+                        std::stop_token stop) {
     if (host.empty()) {
         return 0;  // nothing to connect to
     }
@@ -70,13 +96,15 @@ int MeasureResponseTime(const std::string& host, int port) {
         return 0;
     }
     net::Socket socket(net::OpenTcp());
-    if (!socket.Valid()) {
+    const auto left = TimeLeft(deadline);
+    if (!socket.Valid() || left.count() == 0) {
         return 0;
     }
     // The port goes on the wire as its low 16 bits, as htons takes it.
     const auto wirePort = static_cast<std::uint16_t>(static_cast<std::uint32_t>(port));
     const std::uint32_t t0 = TickCount();
-    if (!net::Connect(socket.Get(), *address, wirePort)) {
+    if (net::ConnectWithin(socket.Get(), *address, wirePort, static_cast<int>(left.count()),
+                           std::move(stop)) != net::ConnectOutcome::kConnected) {
         return 0;
     }
     const std::uint32_t d = ElapsedTicks(t0, TickCount());
@@ -84,20 +112,38 @@ int MeasureResponseTime(const std::string& host, int port) {
     return d > 0x7FFFFFFFu ? 1 : static_cast<int>(d);
 }
 
+std::optional<ProbeFigures> ProxyProbe::Measure(const std::string& host, int port,
+                                                std::stop_token stop) {
+    const ProbeDeadline deadline = std::chrono::steady_clock::now() + m_limit;
+    const int responseTime = MeasureResponseTime(host, port, deadline, stop);
+    if (responseTime == 0) {
+        return std::nullopt;
+    }
+    // A proxy that takes connections but relays nothing is of no use.
+    const double speed = MeasureDownloadSpeed(host, port, deadline, std::move(stop));
+    if (speed <= 0.0) {
+        return std::nullopt;
+    }
+    return ProbeFigures{responseTime, speed};
+}
+
 void TestProxy(const std::string& endpoint, IMessageBox& messages, IProxyProbe& probe,
-               const std::function<void()>& onAvailable) {
+               const std::function<void()>& onAvailable, std::stop_token stop) {
     const ProxyEndpoint proxy = ParseProxyEndpoint(endpoint);
     messages.Show(kTestingText, "", MessageIcon::None);
-    const int responseTime = probe.MeasureResponseTime(proxy.host, proxy.port);
-    if (responseTime == 0) {
+    const std::optional<ProbeFigures> figures = probe.Measure(proxy.host, proxy.port, stop);
+    if (stop.stop_requested()) {
+        return;  // the program is ending: no verdict to give
+    }
+    if (!figures) {
         messages.Show(kNotAvailableText, kNotAvailableCaption, MessageIcon::None);
         return;
     }
-    const double shownSpeed = 100.0 * probe.MeasureDownloadSpeed(proxy.host, proxy.port);
     if (onAvailable) {
         onAvailable();
     }
-    messages.Show(AvailableText(endpoint, responseTime, shownSpeed), "", MessageIcon::None);
+    messages.Show(AvailableText(endpoint, figures->responseTime, 100.0 * figures->downloadSpeed),
+                  "", MessageIcon::None);
 }
 
 void TestProxy(const std::string& endpoint, IMessageBox& messages,

@@ -2,16 +2,25 @@
 
 namespace {
 
-// The page blocks while it waits for the network; the view shows why.
-class BusyScope {
+// The probe, measuring in a wait of the window's own.
+class WaitingProbe final : public IProxyProbe {
 public:
-    explicit BusyScope(ISettingsPageView& view) : m_view(view) { m_view.SetBusy(true); }
-    ~BusyScope() { m_view.SetBusy(false); }
-    BusyScope(const BusyScope&) = delete;
-    BusyScope& operator=(const BusyScope&) = delete;
+    WaitingProbe(IProxyProbe& probe, IResponsiveWait& wait, std::stop_source& ending)
+        : m_probe(probe), m_wait(wait), m_ending(ending) {}
+    std::optional<ProbeFigures> Measure(const std::string& host, int port,
+                                        std::stop_token) override {
+        std::optional<ProbeFigures> figures;
+        if (!m_wait.Run(
+                [&](std::stop_token stop) { figures = m_probe.Measure(host, port, stop); })) {
+            m_ending.request_stop();  // no verdict while the program ends
+        }
+        return figures;
+    }
 
 private:
-    ISettingsPageView& m_view;
+    IProxyProbe& m_probe;
+    IResponsiveWait& m_wait;
+    std::stop_source& m_ending;
 };
 
 }  // namespace
@@ -36,31 +45,67 @@ bool CSettingsPage::OnInitDialog(ISettingsPageView& view) {
         if (!m_host.AnonymousBrowsingOn()) {
             m_browser.DisableConnectionProxy(kDefaultConnectionName);
         }
-        bool fetched;
-        {
-            BusyScope busy(view);
-            ListedOnce list = List(view);
-            fetched = m_listFile.FetchProxyList(list);
+        std::string text;
+        if (!Wait([&](std::stop_token stop) { text = ProxyListFile::DownloadProxyList(stop); })) {
+            return true;
         }
-        if (!fetched) {
+        if (!m_listFile.StoreFetchedList(text)) {
+            ProxyEntries stored;  // the list stored before, if any
+            if (EntriesOf(text, stored)) {
+                List(view, stored);
+            }
             return true;  // tried again at the next start
         }
+        // Listed by the load below: what was stored is what was fetched.
         m_host.StartProxyGenerator();
         m_settings.RunFirst.Set(1);
     }
     // What runs, not UseProxy: a stored proxy switches on at start whatever
     // UseProxy says.
     m_enable = m_host.AnonymousBrowsingOn() ? 1 : 0;
-    ListedOnce list = List(view);
-    if (!m_listFile.LoadProxyList(list)) {
+    FileError error = FileError::None;
+    ProxyEntries entries = m_listed;
+    if (!Wait([&](std::stop_token) {
+            std::string text;
+            error = m_listFile.ReadStoredList(text);
+            entries = WithEntriesOf(entries, text);
+        })) {
         return true;
     }
+    if (error != FileError::None) {
+        ShowFileError(m_messages, error, m_listFile.Path());
+        return true;
+    }
+    List(view, entries);
     const std::string proxy = m_settings.ProxyName.Get();
     if (!proxy.empty()) {
         view.SetEditText(proxy);
     }
     view.SetEnableCheck(m_enable == 1);
     return true;
+}
+
+bool CSettingsPage::Wait(const std::function<void(std::stop_token)>& job) {
+    return m_host.Waits().Run(job);
+}
+
+bool CSettingsPage::EntriesOf(std::string_view text, ProxyEntries& entries) {
+    // The heavy part: a public list holds hundreds of thousands of lines.
+    entries = m_listed;
+    return Wait([&](std::stop_token) { entries = WithEntriesOf(entries, text); });
+}
+
+void CSettingsPage::List(ISettingsPageView& view, const ProxyEntries& entries) {
+    if (!entries.SameAs(m_listed)) {
+        m_listed = entries;
+        view.ShowEntries(m_listed);
+    }
+}
+
+void CSettingsPage::Test(const std::string& text, const std::function<void()>& onAvailable) {
+    std::stop_source ending;
+    WaitingProbe probe(m_probe, m_host.Waits(), ending);
+    TestProxy(text, m_messages, probe, onAvailable, ending.get_token());
 }
 
 void CSettingsPage::OnEnableClicked(ISettingsPageView& view) {
@@ -81,8 +126,7 @@ void CSettingsPage::OnPick(ISettingsPageView& view) {
     if (text.empty()) {
         return;
     }
-    BusyScope busy(view);
-    TestProxy(text, m_messages, m_probe);
+    Test(text);
 }
 
 void CSettingsPage::OnAddNewProxy(ISettingsPageView& view) {
@@ -90,17 +134,22 @@ void CSettingsPage::OnAddNewProxy(ISettingsPageView& view) {
         return;
     }
     const std::string text = TMPProxy(m_store).Get();
-    BusyScope busy(view);
-    TestProxy(text, m_messages, m_probe, [&] { view.SetEditText(text); });
+    Test(text, [&] { view.SetEditText(text); });
 }
 
 void CSettingsPage::OnUpdateProxyList(ISettingsPageView& view) {
-    {
-        BusyScope busy(view);
-        ListedOnce list = List(view);
-        if (!m_listFile.FetchProxyList(list)) {
-            return;
-        }
+    std::string text;
+    if (!Wait([&](std::stop_token stop) { text = ProxyListFile::DownloadProxyList(stop); })) {
+        return;
+    }
+    const bool fetched = m_listFile.StoreFetchedList(text);
+    ProxyEntries entries;
+    if (!EntriesOf(text, entries)) {
+        return;
+    }
+    List(view, entries);
+    if (!fetched) {
+        return;
     }
     m_host.StartProxyGenerator();
     m_messages.Show(kListUpdatedText, "", MessageIcon::None);
@@ -110,7 +159,6 @@ void CSettingsPage::OnSaveSettings(ISettingsPageView& view) {
     m_enable = static_cast<int>(SwitchValue(view.EnableCheck()));
     const std::string text = view.EditText();
     m_host.SetCachedUseProxy(m_enable);
-    BusyScope busy(view);
     m_host.ApplyProxySelection(text);
 }
 

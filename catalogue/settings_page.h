@@ -4,7 +4,6 @@
 // clicks.
 #pragma once
 
-#include <set>
 #include <string>
 #include <string_view>
 
@@ -12,6 +11,7 @@
 #include "message_box.h"
 #include "proxy_list.h"
 #include "proxy_probe.h"
+#include "responsive_wait.h"
 #include "settings_catalogue.h"
 
 // Control ids of dialogs 133 and 132.
@@ -29,8 +29,13 @@ inline constexpr const char* kSettingsPageTitle = "Settings";
 inline constexpr const char* kListUpdatedText = "Proxy List Updated";
 inline constexpr const char* kEnterProxyText = "Please enter a proxy address";
 
-class ISettingsPageView : public ISelectionList {
+class ISettingsPageView {
 public:
+    virtual ~ISettingsPageView() = default;
+    // The selection list now holds these entries, in this order: the ones it
+    // held are among them, in the same order. Adding never picks an item nor
+    // touches the edit field.
+    virtual void ShowEntries(const ProxyEntries& entries) = 0;
     // The enable check box.
     virtual void SetEnableCheck(bool checked) = 0;
     virtual bool EnableCheck() = 0;
@@ -43,14 +48,15 @@ public:
     virtual int RunAddProxyDialog() = 0;
     // Opens a file of the current directory with the desktop's program for it.
     virtual void OpenFile(std::string_view file) = 0;
-    // Shows that the page waits for the network (a busy cursor).
-    virtual void SetBusy(bool busy) = 0;
 };
 
 // What the page needs of the main window.
 class ISettingsPageHost {
 public:
     virtual ~ISettingsPageHost() = default;
+    // Where the page waits on the network and on its list file, the window
+    // answering meanwhile.
+    virtual IResponsiveWait& Waits() = 0;
     virtual void SetCachedUseProxy(int value) = 0;
     // Whether anonymous browsing runs now: what the enable box shows.
     virtual bool AnonymousBrowsingOn() const = 0;
@@ -81,23 +87,16 @@ public:
     int EnableFlag() const { return m_enable; }
 
 private:
-    // The selection list as the list file's operations fill it: an endpoint
-    // that is listed already is not listed again.
-    class ListedOnce final : public ISelectionList {
-    public:
-        ListedOnce(std::set<std::string>& listed, ISelectionList& list)
-            : m_listed(listed), m_list(list) {}
-        void AddItem(const std::string& text) override {
-            if (m_listed.insert(text).second) {
-                m_list.AddItem(text);
-            }
-        }
-
-    private:
-        std::set<std::string>& m_listed;
-        ISelectionList& m_list;
-    };
-    ListedOnce List(ISelectionList& view) { return ListedOnce(m_listed, view); }
+    // Runs the job in the host's wait; false when the program is ending,
+    // and the page's operation ends there, without a word.
+    bool Wait(const std::function<void(std::stop_token)>& job);
+    // The entries of a list text that are not listed yet, built away from
+    // the window's thread; false when the program is ending.
+    bool EntriesOf(std::string_view text, ProxyEntries& entries);
+    // Hands the view what it does not hold yet.
+    void List(ISettingsPageView& view, const ProxyEntries& entries);
+    // The probe's figures taken in the host's wait, with its messages.
+    void Test(const std::string& text, const std::function<void()>& onAvailable = {});
 
     SettingsCatalogue& m_settings;
     IRegistryStore& m_store;
@@ -107,7 +106,7 @@ private:
     IProxyProbe& m_probe;
     ISettingsPageHost& m_host;
     int m_enable = 0;
-    std::set<std::string> m_listed;  // every text in the selection list
+    ProxyEntries m_listed;  // what the selection list holds
 };
 
 // The Add Proxy dialog's OK: keeps a non-empty text in TMPProxy, warns about

@@ -2,7 +2,6 @@
 // server on loopback and a list folder of the test's own.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,56 +9,23 @@
 #include "fake_connection_options.h"
 #include "fake_message_box.h"
 #include "fake_registry_store.h"
+#include "fake_settings_page_view.h"
 #include "settings_page.h"
+#include "vendor_url.h"
 
 namespace {
 
 using namespace std::string_literals;
 using Items = std::vector<std::string>;
 
-class PageView final : public ISettingsPageView {
-public:
-    void AddItem(const std::string& text) override { items.push_back(text); }
-    void SetEnableCheck(bool on) override { checked = on; }
-    bool EnableCheck() override { return checked; }
-    std::string SelectedItemText() override { return selected; }
-    std::string EditText() override { return edit; }
-    void SetEditText(const std::string& text) override { edit = text; }
-    int RunAddProxyDialog() override { return addProxy ? addProxy() : 2; }
-    void OpenFile(std::string_view file) override { opened.emplace_back(file); }
-    void SetBusy(bool busy) override { busyCalls += busy ? 1 : 0; }
-
-    Items items;
-    bool checked = false;
-    std::string selected, edit;
-    std::function<int()> addProxy;
-    Items opened;
-    int busyCalls = 0;
-};
-
-class Host final : public ISettingsPageHost {
-public:
-    void SetCachedUseProxy(int value) override { log.push_back("cached " + std::to_string(value)); }
-    bool AnonymousBrowsingOn() const override { return on; }
-    void OnToggleProxy() override {
-        log.push_back("toggle");
-        if (onToggle) {
-            onToggle();
-        }
-    }
-    void ApplyProxySelection(const std::string& text) override { log.push_back("apply " + text); }
-    void StartProxyGenerator() override { log.push_back("generator"); }
-    Items log;
-    bool on = false;
-    std::function<void()> onToggle;  // what the main window shows after it
-};
+using PageView = FakeSettingsPageView;
+using Host = FakeSettingsPageHost;
 
 class Probe final : public IProxyProbe {
 public:
-    int MeasureResponseTime(const std::string& host, int) override {
-        return host == "good" ? 42 : 0;
+    std::optional<ProbeFigures> Measure(const std::string& host, int, std::stop_token) override {
+        return host == "good" ? std::optional(ProbeFigures{42, 0.5}) : std::nullopt;
     }
-    double MeasureDownloadSpeed(const std::string&, int) override { return 0.5; }
 };
 
 class SettingsPageTest : public testing::Test {
@@ -141,13 +107,32 @@ TEST_F(SettingsPageTest, EachUpdateAddsWhatIsNewAndStartsTheGenerator) {
     m_folder.Write("proxylist.txt", "old:1\r\r\na:1\r\r\n\r\r\nold:1\r\r\n\r\r\n");
     CSettingsPage page = Page(m_folder.AppPath());
     page.OnInitDialog(m_view);
-    EXPECT_EQ(m_view.items, (Items{"old:1", "a:1", ""}));
+    EXPECT_EQ(m_view.items, (Items{"", "a:1", "old:1"}));
     page.OnUpdateProxyList(m_view);
     page.OnUpdateProxyList(m_view);
-    EXPECT_EQ(m_view.items, (Items{"old:1", "a:1", "", "b:2"}));
+    EXPECT_EQ(m_view.items, (Items{"", "a:1", "b:2", "old:1"}));
+    EXPECT_EQ(m_view.shown, 2);  // the second update brought nothing new
     EXPECT_EQ(m_host.log, (Items{"generator", "generator"}));
     EXPECT_EQ(Texts(), (Items{": Proxy List Updated", ": Proxy List Updated"}));
-    EXPECT_EQ(m_view.busyCalls, 2);
+    // The read at start, each update's download and building of entries:
+    // each in the window's wait, never on its thread.
+    EXPECT_EQ(m_host.wait.runs, 1 + 2 + 2);
+}
+
+// Told to end while it waits, the page ends its operation without a word:
+// no verdict, no list, no generator.
+TEST_F(SettingsPageTest, AnEndWhileWaitingEndsTheOperationSilently) {
+    m_settings.RunFirst.Set(1);
+    m_folder.Write("proxylist.txt", "a:1\r\r\n");
+    CSettingsPage page = Page(m_folder.AppPath());
+    page.OnInitDialog(m_view);
+    m_host.wait.ending = true;
+    page.OnUpdateProxyList(m_view);
+    m_view.selected = "good:1";
+    page.OnPick(m_view);
+    EXPECT_EQ(Texts(), (Items{": Testing the proxy you selected. This may take a few seconds"}));
+    EXPECT_TRUE(m_host.log.empty());
+    EXPECT_EQ(m_settings.RunFirst.Get(), 1u);
 }
 
 TEST_F(SettingsPageTest, PickAndAddTestTheProxyAndOnlyAnAvailableAddedOneIsShown) {
@@ -215,6 +200,8 @@ TEST_F(SettingsPageTest, AddedTextsWithoutAUsableEndpointAreReportedNotAvailable
             << text.substr(0, 40);
         EXPECT_EQ(m_view.edit, "kept");
     }
+    // The vendor stands in for a proxy that relays the test image.
+    m_vendor.AnswerBody(std::string(kTestImageUrlPath), TestImage());
     typed = "127.0.0.1:" + std::to_string(4294967296LL + m_vendor.Port());
     page.OnAddNewProxy(m_view);
     EXPECT_EQ(m_view.edit, typed);

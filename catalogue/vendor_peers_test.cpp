@@ -2,6 +2,7 @@
 // files and tinyproxy as the proxy under test.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <sstream>
@@ -87,7 +88,9 @@ TEST_F(VendorPeersTest, TheSampleListIsFetchedStoredAndEachFetchAsksTheGenerator
 
 TEST_F(VendorPeersTest, TinyproxyIsAvailableWithADownloadFigure) {
     const int images = Served(kTestImageUrlPath);
-    EXPECT_GT(MeasureDownloadSpeed("127.0.0.1", m_tinyproxy), 0.0);
+    EXPECT_GT(MeasureDownloadSpeed("127.0.0.1", m_tinyproxy,
+                                   std::chrono::steady_clock::now() + kProbeLimit, {}),
+              0.0);
     EXPECT_TRUE(testsupport::WaitFor([&] { return Served(kTestImageUrlPath) == images + 1; }));
 
     FakeMessageBox messages;

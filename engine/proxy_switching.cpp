@@ -118,6 +118,9 @@ void ProxySwitching::OnToggleProxy() {
     const ProxyEndpoint endpoint = ParseProxyEndpoint(proxy);
     if (CheckProxyReachable(endpoint.host, endpoint.port) == 0) {
         m_toggle = 0;
+        if (m_ending) {
+            return;
+        }
         m_host.ShowMessage(kChooseAnother, "ERROR");
         m_host.RefreshControls();
         return;
@@ -136,6 +139,9 @@ void ProxySwitching::ApplyProxySelection(const std::string& proxyText) {
         } else {
             const ProxyEndpoint endpoint = ParseProxyEndpoint(proxyText);
             if (CheckProxyReachable(endpoint.host, endpoint.port) == 0) {
+                if (m_ending) {
+                    return;
+                }
                 m_host.ShowMessage(kChooseAnother, "ERROR");
             } else {
                 const bool started = SwitchOn(endpoint, kCannotStart);
@@ -156,21 +162,40 @@ void ProxySwitching::ApplyProxySelection(const std::string& proxyText) {
 }
 
 int ProxySwitching::CheckProxyReachable(const std::string& host, int port) {
-    net::SocketLibrary library;
-    const std::optional<std::uint32_t> address = net::ResolveIPv4(host);
-    if (!address) {
-        m_host.ShowMessage(kUnresolved, "Error");
+    enum class Found { kUnresolved, kOwn, kRefused, kReachable };
+    Found found = Found::kRefused;
+    const bool finished = m_host.Waits().Run([&](std::stop_token stop) {
+        net::SocketLibrary library;
+        const std::optional<std::uint32_t> address = net::ResolveIPv4(host);
+        if (!address) {
+            found = Found::kUnresolved;
+        } else if (IsOwnEndpoint({host, port}, *address)) {
+            found = Found::kOwn;  // it would relay to itself
+        } else {
+            net::Socket s(net::OpenTcp());
+            found =
+                s.Valid() && net::ConnectWithin(s.Get(), *address, static_cast<std::uint16_t>(port),
+                                                kUpstreamConnectTimeoutMs,
+                                                stop) == net::ConnectOutcome::kConnected
+                    ? Found::kReachable
+                    : Found::kRefused;
+        }
+    });
+    if (!finished) {
+        m_ending = true;  // the program ends: nothing more to tell
         return 0;
     }
-    if (IsOwnEndpoint({host, port}, *address)) {
-        return 0;  // the caller asks for another: this one would relay to itself
-    }
-    net::Socket s(net::OpenTcp());
-    if (!s.Valid() ||
-        net::ConnectWithin(s.Get(), *address, static_cast<std::uint16_t>(port),
-                           kUpstreamConnectTimeoutMs) != net::ConnectOutcome::kConnected) {
-        m_host.ShowMessage(kNoConnection, "Error");
-        return 0;
+    switch (found) {
+        case Found::kUnresolved:
+            m_host.ShowMessage(kUnresolved, "Error");
+            return 0;
+        case Found::kRefused:
+            m_host.ShowMessage(kNoConnection, "Error");
+            return 0;
+        case Found::kOwn:
+            return 0;  // the caller asks for another
+        case Found::kReachable:
+            break;
     }
     return 1;
 }

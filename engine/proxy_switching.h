@@ -8,6 +8,7 @@
 
 #include "connection_options.h"
 #include "proxy_server.h"
+#include "responsive_wait.h"
 #include "settings_catalogue.h"
 
 inline constexpr int kLocalProxyPort = 8080;
@@ -25,6 +26,8 @@ ProxyEndpoint ParseProxyEndpoint(const std::string& text);
 class IProxySwitchingHost {
 public:
     virtual ~IProxySwitchingHost() = default;
+    // Where the reachability check waits on the network.
+    virtual IResponsiveWait& Waits() = 0;
     // A modal message box with an OK button.
     virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
     // Re-reads the main window's copies of the settings (UseProxy included).
@@ -84,5 +87,6 @@ private:
     int m_localPort;
     std::string m_localEndpoint;
     int m_toggle = 0;
+    bool m_ending = false;  // a wait was cut short: the program is ending
     int m_cachedUseProxy = 0;
 };

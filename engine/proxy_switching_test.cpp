@@ -18,6 +18,7 @@ using namespace testsupport;
 
 class RecordingHost final : public IProxySwitchingHost {
 public:
+    IResponsiveWait& Waits() override { return wait; }
     void ShowMessage(const std::string& text, const std::string& caption) override {
         log.push_back("message " + text + " / " + caption);
     }
@@ -34,6 +35,7 @@ public:
 
     std::vector<std::string> log;
     std::function<void()> refresh;
+    InlineWait wait;
 };
 
 class ProxySwitchingTest : public testing::Test {

@@ -29,6 +29,7 @@ std::optional<UpstreamFailure> ConnectUpstream(const net::Socket& server, const 
         case net::ConnectOutcome::kTimedOut:
             return UpstreamFailure::kTimedOut;
         case net::ConnectOutcome::kFailed:
+        case net::ConnectOutcome::kStopped:  // no stop is asked for here
             break;
     }
     return UpstreamFailure::kRefused;

@@ -3,9 +3,12 @@
 // same engine source builds for both platforms.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <utility>
 
@@ -31,11 +34,12 @@ bool BindIPv4(SocketHandle s, std::uint32_t address, std::uint16_t port);
 bool Listen(SocketHandle s, int backlog);
 SocketHandle Accept(SocketHandle s);
 bool Connect(SocketHandle s, std::uint32_t address, std::uint16_t port);
-// A connect that gives up after timeoutMs: the socket is connected (and
-// blocking again) only on kConnected.
-enum class ConnectOutcome { kConnected, kFailed, kTimedOut };
+// A connect that gives up after timeoutMs, or within a fifth of a second of
+// a stop request: the socket is connected (and blocking again) only on
+// kConnected.
+enum class ConnectOutcome { kConnected, kFailed, kTimedOut, kStopped };
 ConnectOutcome ConnectWithin(SocketHandle s, std::uint32_t address, std::uint16_t port,
-                             int timeoutMs);
+                             int timeoutMs, std::stop_token stop = {});
 // The port a bound socket got (for port 0); 0 when unknown.
 std::uint16_t LocalPort(SocketHandle s);
 // IPv4 address and port, in host order.
@@ -77,6 +81,30 @@ void Close(SocketHandle s);
 // platform this closes the socket (the slot is then cleared) or only shuts it
 // down (the owner closes it later through CloseOnce).
 void InterruptAccept(std::atomic<SocketHandle>& slot);
+
+// The wait of a connect in progress, the same on every platform: `poll`
+// waits at most the time it is given for the socket and says what it saw
+// (kTimedOut: nothing yet). Waits come in slices when a stop may come.
+template <class Poll>
+ConnectOutcome AwaitConnect(int timeoutMs, const std::stop_token& stop, Poll poll) {
+    using std::chrono::milliseconds;
+    const auto deadline = std::chrono::steady_clock::now() + milliseconds(timeoutMs);
+    for (;;) {
+        if (stop.stop_requested()) {
+            return ConnectOutcome::kStopped;
+        }
+        const auto left =
+            std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return ConnectOutcome::kTimedOut;
+        }
+        const ConnectOutcome seen =
+            poll(stop.stop_possible() ? std::min(left, milliseconds(200)) : left);
+        if (seen != ConnectOutcome::kTimedOut) {
+            return seen;
+        }
+    }
+}
 
 // Closes the socket held in the slot, if any; safe to call from several
 // threads: only the first call closes it.

@@ -68,7 +68,7 @@ bool Connect(SocketHandle s, std::uint32_t address, std::uint16_t port) {
 }
 
 ConnectOutcome ConnectWithin(SocketHandle s, std::uint32_t address, std::uint16_t port,
-                             int timeoutMs) {
+                             int timeoutMs, std::stop_token stop) {
     const int flags = ::fcntl(Fd(s), F_GETFL);
     if (flags < 0 || ::fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK) != 0) {
         return ConnectOutcome::kFailed;
@@ -76,32 +76,21 @@ ConnectOutcome ConnectWithin(SocketHandle s, std::uint32_t address, std::uint16_
     sockaddr_in sa = MakeAddress(address, port);
     ConnectOutcome outcome = ConnectOutcome::kConnected;
     if (::connect(Fd(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-        outcome = ConnectOutcome::kFailed;
-        if (errno == EINPROGRESS || errno == EINTR) {
-            const auto deadline =
-                std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-            outcome = ConnectOutcome::kTimedOut;
-            for (;;) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    deadline - std::chrono::steady_clock::now());
-                if (left.count() <= 0) {
-                    break;
-                }
-                pollfd p{Fd(s), POLLOUT, 0};
-                const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-                if (ready < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (ready > 0) {
-                    int error = 0;
-                    socklen_t len = sizeof error;
-                    const bool ok =
-                        ::getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
-                    outcome = ok ? ConnectOutcome::kConnected : ConnectOutcome::kFailed;
-                }
-                break;
-            }
-        }
+        outcome = errno != EINPROGRESS && errno != EINTR
+                      ? ConnectOutcome::kFailed
+                      : AwaitConnect(timeoutMs, stop, [s](std::chrono::milliseconds slice) {
+                            pollfd p{Fd(s), POLLOUT, 0};
+                            const int ready = ::poll(&p, 1, static_cast<int>(slice.count()));
+                            if (ready <= 0) {
+                                return ConnectOutcome::kTimedOut;  // none yet, or EINTR
+                            }
+                            int error = 0;
+                            socklen_t len = sizeof error;
+                            const bool ok =
+                                ::getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &error, &len) == 0 &&
+                                error == 0;
+                            return ok ? ConnectOutcome::kConnected : ConnectOutcome::kFailed;
+                        });
     }
     ::fcntl(Fd(s), F_SETFL, flags);
     return outcome;

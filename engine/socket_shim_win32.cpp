@@ -4,6 +4,7 @@
 // After winsock2.h, which it needs.
 #include <mstcpip.h>
 
+#include <chrono>
 #include <cstring>
 
 namespace net {
@@ -62,7 +63,7 @@ bool Connect(SocketHandle s, std::uint32_t address, std::uint16_t port) {
 }
 
 ConnectOutcome ConnectWithin(SocketHandle s, std::uint32_t address, std::uint16_t port,
-                             int timeoutMs) {
+                             int timeoutMs, std::stop_token stop) {
     u_long nonBlocking = 1;
     if (::ioctlsocket(Sock(s), FIONBIO, &nonBlocking) != 0) {
         return ConnectOutcome::kFailed;
@@ -70,20 +71,26 @@ ConnectOutcome ConnectWithin(SocketHandle s, std::uint32_t address, std::uint16_
     sockaddr_in sa = MakeAddress(address, port);
     ConnectOutcome outcome = ConnectOutcome::kConnected;
     if (::connect(Sock(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-        outcome = ConnectOutcome::kFailed;
-        if (::WSAGetLastError() == WSAEWOULDBLOCK) {
-            // Winsock reports a failed connect in the exception set.
-            fd_set writable, failed;
-            FD_ZERO(&writable);
-            FD_ZERO(&failed);
-            FD_SET(Sock(s), &writable);
-            FD_SET(Sock(s), &failed);
-            timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-            const int ready = ::select(0, nullptr, &writable, &failed, &limit);
-            outcome = ready == 0                                  ? ConnectOutcome::kTimedOut
-                      : ready > 0 && FD_ISSET(Sock(s), &writable) ? ConnectOutcome::kConnected
-                                                                  : ConnectOutcome::kFailed;
-        }
+        outcome = ::WSAGetLastError() != WSAEWOULDBLOCK
+                      ? ConnectOutcome::kFailed
+                      : AwaitConnect(timeoutMs, stop, [s](std::chrono::milliseconds slice) {
+                            // Winsock reports a failed connect in the exception set.
+                            fd_set writable, failed;
+                            FD_ZERO(&writable);
+                            FD_ZERO(&failed);
+                            FD_SET(Sock(s), &writable);
+                            FD_SET(Sock(s), &failed);
+                            const auto ms = slice.count();
+                            timeval limit{static_cast<long>(ms / 1000),
+                                          static_cast<long>(ms % 1000) * 1000};
+                            const int ready = ::select(0, nullptr, &writable, &failed, &limit);
+                            if (ready == 0) {
+                                return ConnectOutcome::kTimedOut;
+                            }
+                            return ready > 0 && FD_ISSET(Sock(s), &writable)
+                                       ? ConnectOutcome::kConnected
+                                       : ConnectOutcome::kFailed;
+                        });
     }
     nonBlocking = 0;
     ::ioctlsocket(Sock(s), FIONBIO, &nonBlocking);

@@ -35,6 +35,7 @@ public:
     void RunAboutBox() override { tray.calls.push_back("about box"); }
     void EndDialog(int result) override { tray.calls.push_back("end " + std::to_string(result)); }
     void RefreshControls() override {}
+    void SetBusy(bool busy) override { tray.calls.push_back(busy ? "busy" : "not busy"); }
 
     FakeTrayShell tray;
     std::string aboutText = "&About Quillon...";

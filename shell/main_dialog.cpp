@@ -47,7 +47,6 @@ bool CMainDialog::OnInitDialog() {
 
     m_switching.ApplyStartupProxy();
     m_cleaning.Restart(m_clearTmpFiles, m_clearCookies, m_deleteAddresses, m_deleteHistory);
-    m_view.SetTimer(kTimerFilterRules, kFilterRulesPeriodMs);
 
     RegistryDword& minimize = m_services.settings.Minimize;
     if (minimize.Get() == 1) {
@@ -74,8 +73,6 @@ void CMainDialog::OnTimer(int id) {
         m_view.KillTimer(kTimerHide);
     } else if (id == kTimerStay) {
         m_view.KillTimer(kTimerStay);
-    } else if (id == kTimerFilterRules) {
-        CopyFilterRules();
     }
 }
 
@@ -91,7 +88,10 @@ void CMainDialog::OnMinimized() {
 void CMainDialog::OnCommand(int id) {
     switch (id) {
         case kCommandEnable:
-            m_switching.OnToggleProxy();
+            // Not in the middle of a wait, whose caller goes on afterwards.
+            if (m_waits == 0) {
+                m_switching.OnToggleProxy();
+            }
             break;
         case kCommandConfiguration:
             HideTrayIcon();
@@ -168,6 +168,18 @@ void CMainDialog::CopyFilterRules() {
 void CMainDialog::FoldBlockedPopups() {
     RegistryDword count = NrOfBlockPopups(m_services.store);
     m_popups->FoldInto(count);
+}
+
+bool CMainDialog::Run(const std::function<void(std::stop_token)>& job) {
+    IResponsiveWait& wait = m_services.wait != nullptr ? *m_services.wait : m_inlineWait;
+    if (m_waits++ == 0) {
+        m_view.SetBusy(true);
+    }
+    const bool finished = wait.Run(job);
+    if (--m_waits == 0) {
+        m_view.SetBusy(false);
+    }
+    return finished;
 }
 
 void CMainDialog::Exit() {

@@ -17,6 +17,7 @@
 #include "proxy_probe.h"
 #include "proxy_server.h"
 #include "proxy_switching.h"
+#include "responsive_wait.h"
 #include "settings_catalogue.h"
 #include "settings_page.h"
 
@@ -31,10 +32,6 @@ inline constexpr int kCommandExit = 32775;
 inline constexpr unsigned kSysCommandAbout = 0x0010;
 inline constexpr int kTimerHide = 998;  // a start after the first: hide at once
 inline constexpr int kTimerStay = 0;    // the first start: stay on screen
-// The filter switches copied for the connections again, so that a switch
-// written by another program (quillon-reg) reaches them too.
-inline constexpr int kTimerFilterRules = 997;
-inline constexpr int kFilterRulesPeriodMs = 1000;
 
 // What the presenter asks of the window besides the tray.
 class IMainWindowView : public ITrayShell {
@@ -52,6 +49,9 @@ public:
     virtual void EndDialog(int result) = 0;
     // Shows the state of the cached settings (the enable check box).
     virtual void RefreshControls() = 0;
+    // A wait runs (the window answers but takes no commands): the busy
+    // cursor, the window's controls and the tray's "Enable Quillon" off.
+    virtual void SetBusy(bool busy) = 0;
 };
 
 // The services the window works with, built by the start routine.
@@ -64,9 +64,13 @@ struct MainDialogServices {
     TraceStores traces;
     std::string appPath;  // the application folder copied at start
     int localPort = kLocalProxyPort;
+    // Where waits on the network and on large files run; none: on the
+    // window's thread (tests without a window).
+    IResponsiveWait* wait = nullptr;
 };
 
 class CMainDialog final : public CNotifyIconDialog,
+                          private IResponsiveWait,
                           private IProxySwitchingHost,
                           private ISettingsPageHost,
                           private IPrivacyPageHost {
@@ -105,7 +109,11 @@ public:
     CProxyServer& ProxyServer() { return m_server; }
 
 private:
+    // IResponsiveWait: every wait of the window's parts, with the window
+    // busy meanwhile.
+    bool Run(const std::function<void(std::stop_token)>& job) override;
     // IProxySwitchingHost
+    IResponsiveWait& Waits() override { return *this; }
     void ShowMessage(const std::string& text, const std::string& caption) override;
     void RefreshSettingsCopies() override;
     void RefreshControls() override;
@@ -152,4 +160,6 @@ private:
     CSettingsPage m_settingsPage;
     CPrivacyPage m_privacyPage;
     bool m_firstMinimize = true;
+    InlineWait m_inlineWait;
+    int m_waits = 0;  // waits running now (one may start inside another)
 };

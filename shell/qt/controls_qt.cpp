@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QListView>
 #include <QUrl>
 #include <algorithm>
 
@@ -28,6 +29,16 @@ CDropDownQt::CDropDownQt(QWidget* parent) : QComboBox(parent) {
     connect(edit, &QLineEdit::editingFinished, this, [this] { m_editEnding = false; });
     setCompleter(nullptr);
     setInsertPolicy(QComboBox::NoInsert);
+    // Lists of any length: the box keeps its template's size instead of
+    // measuring every item, and the opened list takes each row as one line
+    // high instead of measuring each.
+    setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    if (auto* rows = qobject_cast<QListView*>(view())) {
+        rows->setUniformItemSizes(true);
+    }
+    // Never drawn in a box with an edit field; without it, filling an empty
+    // list would pick its first item.
+    setPlaceholderText(QStringLiteral(" "));
     connect(this, &QComboBox::activated, this, [this] {
         if (!m_editEnding && m_onPick) {
             m_onPick();

@@ -12,6 +12,7 @@
 #include "platform_trace_stores.h"
 #include "process_registry_store.h"
 #include "quit_on_signals_posix.h"
+#include "responsive_wait_qt.h"
 #include "shell_app.h"
 #include "single_instance_qt.h"
 
@@ -54,13 +55,23 @@ int main(int argc, char** argv) {
             const std::unique_ptr<PlatformTraceStores> traces = CreatePlatformTraceStores(store);
             ProxyProbe probe;
             CMessageBoxQt messages(IsOffscreenPlatform() ? &std::cerr : nullptr);
+            CResponsiveWaitQt wait;
             CMainWindowQt window(MainDialogServices{settings, store, *browser, messages, probe,
-                                                    traces->Stores(), appPath});
+                                                    traces->Stores(), appPath, kLocalProxyPort,
+                                                    &wait});
             messages.SetOwner(&window);
-            window.SetOnEnd([](int result) { QApplication::exit(result); });
+            bool ended = false;
+            window.SetOnEnd([&ended](int result) {
+                ended = true;
+                QApplication::exit(result);
+            });
             instance.SetOnShowRequest([&window] { window.ShowInFront(); });
             window.Start();
-            QApplication::exec();
+            // An end asked for while the start still waited (Exit, a signal)
+            // stands: the main loop would forget it.
+            if (!ended && !quitOnSignals.Signalled()) {
+                QApplication::exec();
+            }
             instance.SetOnShowRequest({});
         });
 }

@@ -4,6 +4,7 @@
 #include <QContextMenuEvent>
 #include <QCursor>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
 #include <QShortcut>
@@ -333,6 +334,20 @@ void CMainWindowQt::RefreshControls() {
     }
     if (m_sheet != nullptr) {
         m_presenter.SettingsPage().ShowSwitchState(m_sheet->SettingsPage(), on);
+    }
+}
+
+void CMainWindowQt::SetBusy(bool busy) {
+    if (busy) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QGuiApplication::restoreOverrideCursor();
+    }
+    // Drawn and answering, but taking no clicks: the wait's caller goes on
+    // from where it stands once the wait is over.
+    setEnabled(!busy);
+    if (m_enableAction != nullptr) {
+        m_enableAction->setEnabled(!busy);
     }
 }
 

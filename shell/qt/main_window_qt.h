@@ -88,6 +88,7 @@ public:
     void RunAboutBox() override;
     void EndDialog(int result) override;
     void RefreshControls() override;
+    void SetBusy(bool busy) override;
 
 protected:
     void accept() override { m_presenter.OnOK(); }

@@ -28,10 +28,11 @@ QuitOnSignals::QuitOnSignals() {
         return;  // the default actions stay: the process just ends
     }
     m_notifier = std::make_unique<QSocketNotifier>(g_pipe[0], QSocketNotifier::Read);
-    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [] {
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] {
         char bytes[16];
         while (::read(g_pipe[0], bytes, sizeof bytes) > 0) {
         }
+        m_signalled = true;
         QCoreApplication::exit(0);
     });
     struct sigaction action {};

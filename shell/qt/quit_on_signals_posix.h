@@ -15,6 +15,11 @@ public:
     QuitOnSignals(const QuitOnSignals&) = delete;
     QuitOnSignals& operator=(const QuitOnSignals&) = delete;
 
+    // Whether a signal came: one that came before the main loop runs (while
+    // the start waits on the network) is to end the program all the same.
+    bool Signalled() const { return m_signalled; }
+
 private:
     std::unique_ptr<QSocketNotifier> m_notifier;
+    bool m_signalled = false;
 };

@@ -1,8 +1,5 @@
 #include "settings_page_qt.h"
 
-#include <QCoreApplication>
-#include <QGuiApplication>
-
 #include "controls_qt.h"
 
 CAddProxyDialogQt::CAddProxyDialogQt(QWidget* parent, IRegistryStore& store, IMessageBox& messages)
@@ -33,6 +30,8 @@ CSettingsPageQt::CSettingsPageQt(QWidget* parent, CSettingsPage& presenter, IReg
     QPushButton* update =
         page.Button(kSettingsUpdateList, Du(74, 135, 83, 14), "Update Proxy List Now");
     m_list = page.DropDown(kSettingsProxyList, Du(125, 9, 145, 115));
+    m_entries = new CProxyEntriesModel(m_list);
+    m_list->setModel(m_entries);
     m_enable = page.CheckBox(kSettingsEnable, Du(11, 9, 96, 10), "Enable Quillon");
     QPushButton* save = page.Button(kSettingsSave, Du(208, 135, 62, 14), "Save Settings", true);
     page.Group(Du(11, 27, 259, 98), "Tips");
@@ -50,22 +49,46 @@ CSettingsPageQt::CSettingsPageQt(QWidget* parent, CSettingsPage& presenter, IReg
     connect(help, &QPushButton::clicked, this, [this] { m_presenter.OnHelp(*this); });
 }
 
-void CSettingsPageQt::AddItem(const std::string& text) {
-    // A sorted list (case ignored, equal texts after the ones already there)
-    // whose edit field keeps what it shows: adding never picks an item.
-    const QString item = QString::fromStdString(text);
-    int position = 0;
-    while (position < m_list->count() &&
-           m_list->itemText(position).compare(item, Qt::CaseInsensitive) <= 0) {
-        ++position;
+int CProxyEntriesModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_entries.Size());
+}
+
+QVariant CProxyEntriesModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole)) {
+        return {};
     }
-    const int current = m_list->currentIndex();
-    const QString edit = m_list->currentText();
-    m_list->insertItem(position, item);
-    if (current < 0) {
-        m_list->setCurrentIndex(-1);
-        m_list->setEditText(edit);
+    const std::string& text = m_entries[static_cast<std::size_t>(index.row())];
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void CProxyEntriesModel::Show(const ProxyEntries& entries) {
+    if (entries.Size() == m_entries.Size()) {
+        return;
     }
+    if (m_entries.Empty()) {
+        beginInsertRows({}, 0, static_cast<int>(entries.Size()) - 1);
+        m_entries = entries;
+        endInsertRows();
+        return;
+    }
+    // New rows among the old ones: one change of layout rather than an
+    // insertion for each run of them; the rows held (the current item)
+    // follow their text.
+    emit layoutAboutToBeChanged();
+    const QModelIndexList before = persistentIndexList();
+    std::vector<std::size_t> rows;
+    rows.reserve(static_cast<std::size_t>(before.size()));
+    for (const QModelIndex& held : before) {
+        rows.push_back(entries.Find(m_entries[static_cast<std::size_t>(held.row())]));
+    }
+    m_entries = entries;
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        after.append(index(static_cast<int>(rows[i]), before[static_cast<qsizetype>(i)].column()));
+    }
+    changePersistentIndexList(before, after);
+    emit layoutChanged();
 }
 
 std::string CSettingsPageQt::SelectedItemText() {
@@ -82,14 +105,3 @@ void CSettingsPageQt::OpenFile(std::string_view file) {
     OpenHelpFile(file);
 }
 
-void CSettingsPageQt::SetBusy(bool busy) {
-    if (busy) {
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        // The wait that follows blocks this thread: let the cursor reach the
-        // screen first, without taking in clicks, keys or requests meanwhile.
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
-                                        QEventLoop::ExcludeSocketNotifiers);
-    } else {
-        QGuiApplication::restoreOverrideCursor();
-    }
-}

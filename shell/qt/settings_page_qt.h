@@ -2,6 +2,7 @@
 // they draw the controls and hand every click to the presenters.
 #pragma once
 
+#include <QAbstractListModel>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -37,14 +38,28 @@ private:
     QLineEdit* m_edit;
 };
 
+// The selection list's rows: the page's entries, read as the list draws
+// them rather than copied into items of their own, so that a list of any
+// length is handed over at once.
+class CProxyEntriesModel final : public QAbstractListModel {
+public:
+    using QAbstractListModel::QAbstractListModel;
+    int rowCount(const QModelIndex& parent) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    // `entries` hold every row shown now, in the same order.
+    void Show(const ProxyEntries& entries);
+
+private:
+    ProxyEntries m_entries;
+};
+
 class CSettingsPageQt final : public QWidget, public ISettingsPageView {
 public:
     CSettingsPageQt(QWidget* parent, CSettingsPage& presenter, IRegistryStore& store,
                     IMessageBox& messages);
 
-    // ISelectionList
-    void AddItem(const std::string& text) override;
     // ISettingsPageView
+    void ShowEntries(const ProxyEntries& entries) override { m_entries->Show(entries); }
     void SetEnableCheck(bool checked) override { m_enable->setChecked(checked); }
     bool EnableCheck() override { return m_enable->isChecked(); }
     std::string SelectedItemText() override;
@@ -54,12 +69,12 @@ public:
     }
     int RunAddProxyDialog() override;
     void OpenFile(std::string_view file) override;
-    void SetBusy(bool busy) override;
 
 private:
     CSettingsPage& m_presenter;
     IRegistryStore& m_store;
     IMessageBox& m_messages;
     CDropDownQt* m_list;
+    CProxyEntriesModel* m_entries;
     QCheckBox* m_enable;
 };

@@ -5,9 +5,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,9 +17,12 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -32,6 +37,7 @@
 #include "main_window_qt.h"
 #include "message_box_qt.h"
 #include "peers.h"
+#include "responsive_wait_qt.h"
 #include "single_instance_qt.h"
 
 namespace {
@@ -103,15 +109,16 @@ protected:
         m_settings.RunFirst.Set(1);  // no download at start
         m_settings.Minimize.Set(1);
     }
-    MainDialogServices Services() {
+    MainDialogServices Services(IProxyProbe* probe = nullptr) {
         return MainDialogServices{m_settings,
                                   m_store,
                                   m_browser,
                                   m_messages,
-                                  m_probe,
+                                  probe != nullptr ? *probe : m_probe,
                                   m_traces.Stores(),
                                   m_folder.Path() + "/",
-                                  testsupport::FreePort()};
+                                  testsupport::FreePort(),
+                                  &m_wait};
     }
 
     testsupport::TempDir m_folder;
@@ -121,6 +128,27 @@ protected:
     FakeMessageBox m_messages;
     ProxyProbe m_probe;
     FakeTraceStores m_traces;
+    CResponsiveWaitQt m_wait;
+};
+
+// Looks at the window from the probe's own thread while it measures: the
+// window's thread must answer (a probe on that thread would find nobody to
+// answer), and show that it waits.
+class WatchingProbe final : public IProxyProbe {
+public:
+    std::optional<ProbeFigures> Measure(const std::string&, int, std::stop_token) override {
+        QMetaObject::invokeMethod(
+            window,
+            [this] {
+                const QCursor* cursor = QGuiApplication::overrideCursor();
+                busyWhileMeasuring =
+                    cursor != nullptr && cursor->shape() == Qt::WaitCursor && !window->isEnabled();
+            },
+            Qt::BlockingQueuedConnection);
+        return std::nullopt;
+    }
+    QWidget* window = nullptr;
+    bool busyWhileMeasuring = false;
 };
 
 TEST_F(ViewsTest, MainWindowAndSettingsPageFollowTheirTemplates) {
@@ -199,7 +227,6 @@ TEST_F(ViewsTest, HelpWithoutItsFileFindsNothingAndSaysNothing) {
         ASSERT_NE(help, nullptr);
         help->click();
         help->click();
-        EXPECT_TRUE(m_messages.shown.empty());
         EXPECT_TRUE(window.Sheet()->SettingsPage().isEnabled());
     }
     m_folder.Write("index.htm", "<html></html>");
@@ -287,12 +314,13 @@ TEST_F(ViewsTest, AddProxyDialogEndsWithZeroAfterOkAndTwoAfterCancel) {
 }
 
 TEST_F(ViewsTest, ListKeepsItsEditFieldSortsAndTestsPicksUnderABusyCursor) {
-    CMainWindowQt window(Services());
+    WatchingProbe probe;
+    CMainWindowQt window(Services(&probe));
+    probe.window = &window;
     window.Start();
     CSettingsPageQt& page = window.Sheet()->SettingsPage();
-    for (const char* item : {"b.example:1", "A.example:2", "a.example:3", ""}) {
-        page.AddItem(item);
-    }
+    ProxyEntries listed = WithEntriesOf({}, "b.example:1\r\nA.example:2\r\na.example:3\r\n\r\n");
+    page.ShowEntries(listed);
     auto* list = page.findChild<QComboBox*>("1028");
     std::vector<std::string> items;
     for (int i = 0; i < list->count(); ++i) {
@@ -312,10 +340,10 @@ TEST_F(ViewsTest, ListKeepsItsEditFieldSortsAndTestsPicksUnderABusyCursor) {
     EXPECT_EQ(m_messages.shown.back().caption, "");
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 
-    // Picking an entry tests it under a busy cursor, with the probe's
-    // messages in order.
+    // Picking an entry tests it away from the window's thread, the window
+    // busy meanwhile; the messages come in order, under the ordinary pointer.
     const std::string closed = "127.0.0.1:" + std::to_string(testsupport::FreePort());
-    page.AddItem(closed);
+    page.ShowEntries(listed = WithEntriesOf(listed, closed + "\r\n"));
     m_messages.shown.clear();
     std::vector<bool> busy;
     m_messages.onShow = [&] {
@@ -330,8 +358,73 @@ TEST_F(ViewsTest, ListKeepsItsEditFieldSortsAndTestsPicksUnderABusyCursor) {
               "Testing the proxy you selected. This may take a few seconds");
     EXPECT_EQ(m_messages.shown[1].text,
               "Proxy Server is NOT Available - Please select a different proxy");
-    EXPECT_EQ(busy, (std::vector<bool>{true, true}));
+    EXPECT_EQ(busy, (std::vector<bool>{false, false}));
+    EXPECT_TRUE(probe.busyWhileMeasuring);
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(window.isEnabled());
+}
+
+std::vector<std::string> ItemTexts(const QComboBox& list) {
+    std::vector<std::string> items;
+    for (int i = 0; i < list.count(); ++i) {
+        items.push_back(list.itemText(i).toStdString());
+    }
+    return items;
+}
+
+// A long list file, with repeats and case variants, through the real page:
+// each text listed once, in Qt's case-blind order, equal ones in file order;
+// neither the first fill nor a later one touches the edit field, and an item
+// picked stays picked.
+TEST_F(ViewsTest, ALongListIsListedOnceInOrderAndLeavesTheEditFieldAlone) {
+    std::string file;
+    std::map<std::string, unsigned> first;  // each text's first line
+    for (unsigned i = 0; i < 60000; ++i) {
+        // Each of 40,000 texts once or twice, in 20,000 pairs equal but for
+        // case.
+        const unsigned n = i * 35761u % 40000;
+        const unsigned m = n / 2;
+        const std::string entry = (n % 2 == 0 ? "host" : "Host") + std::to_string(m) +
+                                  ".example:" + std::to_string(m % 7);
+        file += entry + "\r\r\n";
+        first.emplace(entry, i);
+    }
+    m_folder.Write("proxylist.txt", file);
+    m_settings.ProxyName.Set("typed:1");
+    CMainWindowQt window(Services());
+    window.Start();
+    CSettingsPageQt& page = window.Sheet()->SettingsPage();
+    auto* list = page.findChild<QComboBox*>("1028");
+    const std::vector<std::string> items = ItemTexts(*list);
+    ASSERT_EQ(items.size(), first.size());
+    EXPECT_EQ(std::set<std::string>(items.begin(), items.end()).size(), first.size());
+    EXPECT_TRUE(std::all_of(items.begin(), items.end(),
+                            [&](const std::string& item) { return first.count(item) == 1; }));
+    for (std::size_t i = 1; i < items.size(); ++i) {
+        const int order = QString::fromStdString(items[i - 1])
+                              .compare(QString::fromStdString(items[i]), Qt::CaseInsensitive);
+        ASSERT_TRUE(order < 0 || (order == 0 && first.at(items[i - 1]) < first.at(items[i])))
+            << items[i - 1] << " before " << items[i];
+    }
+    EXPECT_EQ(page.EditText(), "typed:1");
+    EXPECT_EQ(list->currentIndex(), -1);
+
+    // Picked, then typed over; entries come before and after it.
+    list->setCurrentIndex(list->findText("host2.example:2"));
+    list->lineEdit()->setText("typ");
+    list->lineEdit()->setCursorPosition(1);
+    const ProxyEntries listed = WithEntriesOf({}, FromStoredForm(file));
+    page.ShowEntries(
+        WithEntriesOf(listed, "a:1\r\nhost2.example:1\r\nzz:9\r\nHOST2.example:2\r\n"));
+    EXPECT_EQ(list->count(), static_cast<int>(first.size()) + 4);
+    EXPECT_EQ(list->itemText(0).toStdString(), "a:1");
+    EXPECT_EQ(page.SelectedItemText(), "host2.example:2");
+    EXPECT_GT(list->findText("HOST2.example:2"), list->currentIndex());
+    EXPECT_EQ(page.EditText(), "typ");
+    EXPECT_EQ(list->lineEdit()->cursorPosition(), 1);
+    list->showPopup();
+    EXPECT_TRUE(list->view()->isVisible());
+    list->hidePopup();
 }
 
 // Without a notification area (as here) nothing may hide the window: the
@@ -380,7 +473,7 @@ TEST_F(ViewsTest, TypedTextIsNeitherCompletedNorTakenForAPick) {
     window.Start();
     CSettingsPageQt& page = window.Sheet()->SettingsPage();
     const std::string closed = "127.0.0.1:" + std::to_string(testsupport::FreePort());
-    page.AddItem(closed);
+    page.ShowEntries(WithEntriesOf({}, closed + "\r\n"));
     auto* list = page.findChild<QComboBox*>("1028");
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->completer(), nullptr);
@@ -458,7 +551,7 @@ TEST(SingleInstanceTest, ALaterCopyEndsOnceTheRunningOneHasShownItsWindow) {
     first.SetOnShowRequest([&] { ++shown; });
     // Three later copies one after the other, while this copy's loop runs.
     std::vector<int> shownWhenEnded;
-    std::atomic<bool> ended{false};
+    QEventLoop loop;
     std::thread later([&] {
         for (int copy = 1; copy <= 3; ++copy) {
             CLocalSingleInstance second(name);
@@ -467,11 +560,13 @@ TEST(SingleInstanceTest, ALaterCopyEndsOnceTheRunningOneHasShownItsWindow) {
             }
             shownWhenEnded.push_back(shown.load());
         }
-        ended = true;
+        QMetaObject::invokeMethod(
+            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
     });
-    for (int i = 0; i < 3000 && !ended; ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
+    // Runs until the later copies are done: a time bound, not a count of
+    // turns, which a loop with nothing to do would use up at once.
+    QTimer::singleShot(60000, &loop, [&loop] { loop.quit(); });
+    loop.exec();
     later.join();
     EXPECT_EQ(shownWhenEnded, (std::vector<int>{1, 2, 3}));
 }

@@ -51,6 +51,13 @@ HWND FirstStaticChild(HWND window) {
 // to 30, stands beside the tabs and above the Settings page's list.
 constexpr int kPageTopUnits = 21;
 
+MainDialogServices WithWait(MainDialogServices services, IResponsiveWait& wait) {
+    services.wait = &wait;
+    return services;
+}
+
+constexpr UINT kInitMessage = WM_APP + 1;
+
 bool IsTrayCommand(int id) {
     return id == kCommandEnable || id == kCommandConfiguration || id == kCommandHideMenu ||
            id == kCommandExit;
@@ -65,7 +72,7 @@ CMainWindowWin32::CMainWindowWin32(HINSTANCE instance, const MainDialogServices&
       m_messages(messages),
       m_bigIcon(LoadIconAtSize(instance, IDR_MAINFRAME, GetSystemMetrics(SM_CXICON))),
       m_smallIcon(LoadIconAtSize(instance, IDR_MAINFRAME, GetSystemMetrics(SM_CXSMICON))),
-      m_presenter(*this, services) {}
+      m_presenter(*this, WithWait(services, m_wait)) {}
 
 CMainWindowWin32::~CMainWindowWin32() {
     if (m_window != nullptr && IsWindow(m_window)) {
@@ -121,6 +128,9 @@ INT_PTR CMainWindowWin32::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
     switch (message) {
         case WM_INITDIALOG:
             return OnInitDialog() ? TRUE : FALSE;
+        case kInitMessage:
+            m_presenter.OnInitDialog();
+            return TRUE;
         case WM_SYSCOMMAND:
             if (m_presenter.OnSysCommand(static_cast<unsigned>(wParam))) {
                 SetWindowLongPtrA(m_window, DWLP_MSGRESULT, 0);
@@ -147,9 +157,19 @@ INT_PTR CMainWindowWin32::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
         case WM_INITMENUPOPUP:
             // The command-update pass: only "Enable Quillon" has a state.
             if (HIWORD(lParam) == FALSE) {
+                const auto menu = reinterpret_cast<HMENU>(wParam);
                 CheckMenuItem(
-                    reinterpret_cast<HMENU>(wParam), kCommandEnable,
+                    menu, kCommandEnable,
                     MF_BYCOMMAND | (m_presenter.EnableChecked() ? MF_CHECKED : MF_UNCHECKED));
+                EnableMenuItem(menu, kCommandEnable,
+                               MF_BYCOMMAND | (m_busy ? MF_GRAYED : MF_ENABLED));
+            }
+            return FALSE;
+        case WM_SETCURSOR:
+            if (m_busy) {
+                SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+                SetWindowLongPtrA(m_window, DWLP_MSGRESULT, TRUE);
+                return TRUE;
             }
             return FALSE;
         case WM_COMMAND: {
@@ -185,7 +205,11 @@ bool CMainWindowWin32::OnInitDialog() {
     m_presenter.OnCreate(reinterpret_cast<std::uintptr_t>(m_window));
     SendMessageA(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon.get()));
     SendMessageA(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon.get()));
-    return m_presenter.OnInitDialog();
+    // The presenter's part once the window is up, as its template asks:
+    // its waits let the start timer run, which must find the window shown
+    // (the dialog would otherwise be shown again after this message).
+    PostMessageA(m_window, kInitMessage, 0, 0);
+    return true;
 }
 
 void CMainWindowWin32::PaintIconic() {
@@ -330,6 +354,14 @@ void CMainWindowWin32::RunAboutBox() {
 void CMainWindowWin32::EndDialog(int result) {
     m_result = result;
     m_ended = true;
+}
+
+void CMainWindowWin32::SetBusy(bool busy) {
+    m_busy = busy;
+    // Drawn and answering, but taking no clicks: the wait's caller goes on
+    // from where it stands once the wait is over.
+    EnableWindow(m_window, busy ? FALSE : TRUE);
+    SetCursor(LoadCursorA(nullptr, busy ? IDC_WAIT : IDC_ARROW));
 }
 
 void CMainWindowWin32::RefreshControls() {

@@ -11,6 +11,7 @@
 #include "main_dialog.h"
 #include "pages_win32.h"
 #include "property_sheet_win32.h"
+#include "responsive_wait_win32.h"
 #include "win32_handles.h"
 
 class CMainWindowWin32 final : public IMainWindowView {
@@ -44,6 +45,7 @@ public:
     void RunAboutBox() override;
     void EndDialog(int result) override;
     void RefreshControls() override;
+    void SetBusy(bool busy) override;
 
 private:
     void PrivacyPageShown();
@@ -61,12 +63,16 @@ private:
     IconHandle m_smallIcon;
     MenuHandle m_trayMenu;
     bool m_ended = false;
+    bool m_busy = false;
     int m_result = 0;
     // The sheet before its pages: its window goes first, then the pages'
     // objects.
     std::unique_ptr<CSettingsPageWin32> m_settingsPage;
     std::unique_ptr<CPrivacyPageWin32> m_privacyPage;
     std::unique_ptr<CExtChildResizablePropertySheet> m_sheet;
+    // Waits on the network while this window's messages flow.
+    CResponsiveWaitWin32 m_wait{[this](MSG& message) { return PreTranslateMessage(message); },
+                                [this] { return m_ended; }};
     // Last: built when everything it may call exists, gone before any of it.
     CMainDialog m_presenter;
 };

@@ -52,9 +52,62 @@ CSettingsPageWin32::CSettingsPageWin32(HINSTANCE instance, CSettingsPage& presen
       m_store(store),
       m_messages(messages) {}
 
-void CSettingsPageWin32::AddItem(const std::string& text) {
-    SendDlgItemMessageA(Window(), IDC_PROXY_LIST, CB_ADDSTRING, 0,
-                        reinterpret_cast<LPARAM>(text.c_str()));
+namespace {
+
+// At the place the page's order gives: CB_INSERTSTRING does not sort, even in
+// a CBS_SORT box, where CB_ADDSTRING would search for the place of each item
+// (by the locale's rules, not the page's).
+void InsertString(HWND list, std::size_t at, const std::string& text) {
+    SendMessageA(list, CB_INSERTSTRING, static_cast<WPARAM>(at),
+                 reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+constexpr std::size_t kAppend = static_cast<std::size_t>(-1);
+
+}  // namespace
+
+void CSettingsPageWin32::ShowEntries(const ProxyEntries& entries) {
+    const std::size_t added = entries.Size() - m_shown.Size();
+    if (added == 0) {
+        return;
+    }
+    const HWND list = GetDlgItem(Window(), IDC_PROXY_LIST);
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    if (m_shown.Empty() || added > m_shown.Size() / 16) {
+        // Filled anew in one pass once an insertion for each would move more
+        // items than that.
+        const std::string edit = ItemText(IDC_PROXY_LIST);
+        const LRESULT picked = SendMessageA(list, CB_GETCURSEL, 0, 0);
+        const std::string pickedText =
+            picked < 0 ? std::string() : m_shown[static_cast<std::size_t>(picked)];
+        SendMessageA(list, CB_RESETCONTENT, 0, 0);
+        std::size_t bytes = 0;
+        for (const std::string& entry : entries) {
+            bytes += entry.size() + 1;
+        }
+        SendMessageA(list, CB_INITSTORAGE, entries.Size(), static_cast<LPARAM>(bytes));
+        for (const std::string& entry : entries) {
+            InsertString(list, kAppend, entry);
+        }
+        // Emptying the list empties its edit field too: both are put back.
+        if (picked >= 0) {
+            SendMessageA(list, CB_SETCURSEL, entries.Find(pickedText), 0);
+        }
+        SetDlgItemTextA(Window(), IDC_PROXY_LIST, edit.c_str());
+    } else {
+        // The shown entries are among the new ones in the same order.
+        std::size_t old = 0;
+        for (std::size_t row = 0; row < entries.Size(); ++row) {
+            if (old < m_shown.Size() && entries[row] == m_shown[old]) {
+                ++old;
+            } else {
+                InsertString(list, row, entries[row]);
+            }
+        }
+    }
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
+    m_shown = entries;
 }
 
 void CSettingsPageWin32::SetEnableCheck(bool checked) {
@@ -92,14 +145,6 @@ int CSettingsPageWin32::RunAddProxyDialog() {
 
 void CSettingsPageWin32::OpenFile(std::string_view file) {
     OpenHelpFile(file);
-}
-
-void CSettingsPageWin32::SetBusy(bool busy) {
-    if (busy) {
-        m_cursorBeforeBusy = SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));  // IDC_WAIT
-    } else {
-        SetCursor(m_cursorBeforeBusy);
-    }
 }
 
 void CSettingsPageWin32::OnCommand(int id, int code, HWND) {

@@ -37,7 +37,7 @@ public:
                        IMessageBox& messages);
 
     // ISettingsPageView
-    void AddItem(const std::string& text) override;
+    void ShowEntries(const ProxyEntries& entries) override;
     void SetEnableCheck(bool checked) override;
     bool EnableCheck() override;
     std::string SelectedItemText() override;
@@ -45,7 +45,6 @@ public:
     void SetEditText(const std::string& text) override;
     int RunAddProxyDialog() override;
     void OpenFile(std::string_view file) override;
-    void SetBusy(bool busy) override;
 
 private:
     bool OnInitDialog() override { return m_presenter.OnInitDialog(*this); }
@@ -54,7 +53,7 @@ private:
     CSettingsPage& m_presenter;
     IRegistryStore& m_store;
     IMessageBox& m_messages;
-    HCURSOR m_cursorBeforeBusy = nullptr;
+    ProxyEntries m_shown;  // what the selection list holds
 };
 
 class CPrivacyPageWin32 final : public CDialogWin32, public IPrivacyPageView {

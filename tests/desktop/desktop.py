@@ -154,6 +154,31 @@ http {{
             return 0
 
 
+class HostilePeers:
+    """Upstream proxies as public lists have them (the hostile_peer program):
+    each behaviour on a port of its own, and a blackholed port where the
+    network namespace is the test's own."""
+
+    def __init__(self, processes, folder, exe, behaviours, blackhole=False):
+        out = os.path.join(folder, "hostile-peer.out")
+        argv = [exe, *(["--blackhole"] if blackhole else []), *behaviours]
+        with open(out, "w") as f:
+            self.process = subprocess.Popen(argv, stdout=f, stderr=subprocess.STDOUT,
+                                            stdin=subprocess.DEVNULL)
+        processes.started.append(("hostile-peer", self.process))
+
+        def ready():
+            with open(out) as f:
+                lines = f.read().split("\n")
+            return lines if "ready" in lines else None
+        lines = wait_until("the hostile peers", ready)
+        self.endpoints = dict(line.split(" ", 1) for line in lines
+                              if line.count(" ") == 1 and ":" in line)
+
+    def __getitem__(self, behaviour):
+        return self.endpoints[behaviour]
+
+
 class Desktop:
     """The X display, buses, window manager and notification area."""
 

@@ -20,11 +20,18 @@ def app():
     return None
 
 
+# A node with more children than this is a list of entries, not where
+# controls live: walking it item by item over the bus would take minutes.
+MANY = 500
+
+
 def walk(node, depth=0):
     yield node
     if depth > 12:
         return
     try:
+        if depth > 0 and node.childCount > MANY:
+            return
         children = list(node)
     except Exception:
         return

@@ -1,10 +1,12 @@
 // A download's body turned into CR LF lines, however the transfer cuts it:
-// the same text as one whole feed, no CR but before LF, no LF without CR, no
-// zero byte, and the size check agreeing with the text.
+// the same text as one whole feed, every line entry text (so no CR but before
+// LF, no LF without CR, no zero byte), and the size check agreeing with the
+// body.
 #include <string>
 
 #include "downloaded_text.h"
 #include "fuzz_support.h"
+#include "proxy_entries.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) {
@@ -20,16 +22,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     });
     FUZZ_CHECK(whole.Text() == pieces.Text());
     FUZZ_CHECK(wholeFits == piecesFit);
-    FUZZ_CHECK(wholeFits == (whole.Text().size() <= DownloadedText::kMaximumSize));
+    FUZZ_CHECK(wholeFits == (body.size() <= DownloadedText::kMaximumSize));
 
-    const std::string& text = whole.Text();
-    FUZZ_CHECK(text.find('\0') == std::string::npos);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            FUZZ_CHECK(i + 1 < text.size() && text[i + 1] == '\n');
-        } else if (text[i] == '\n') {
-            FUZZ_CHECK(i > 0 && text[i - 1] == '\r');
-        }
+    std::string_view text = whole.Text();
+    for (std::size_t end; (end = text.find("\r\n")) != std::string_view::npos;) {
+        FUZZ_CHECK(IsEntryText(text.substr(0, end)));
+        text.remove_prefix(end + 2);
     }
+    FUZZ_CHECK(IsEntryText(text));
     return 0;
 }

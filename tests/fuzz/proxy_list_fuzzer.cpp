@@ -1,6 +1,8 @@
 // The list file: any bytes read from disk give a text that ends at the first
 // Ctrl-Z or zero byte; any text stored and read back is the same text; the
-// entries are exactly the CR LF-ended pieces of the text, in order.
+// entries are exactly the CR LF-ended pieces of the text that are entry
+// text, in order; the drop-down's entries are those, sorted, each once.
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,12 +31,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     CollectedList list;
     AddProxyEntries(text, list);
-    std::string joined;
-    for (const std::string& item : list.items) {
-        FUZZ_CHECK(item.find("\r\n") == std::string::npos);
-        joined += item + "\r\n";
+    std::vector<std::string> pieces;
+    for (std::string_view rest = text; rest.find("\r\n") != std::string_view::npos;) {
+        const std::string_view piece = rest.substr(0, rest.find("\r\n"));
+        if (IsEntryText(piece)) {
+            pieces.emplace_back(piece);
+        }
+        rest.remove_prefix(piece.size() + 2);
     }
-    const std::size_t lastEnd = text.rfind("\r\n");
-    FUZZ_CHECK(joined == (lastEnd == std::string::npos ? "" : text.substr(0, lastEnd + 2)));
+    FUZZ_CHECK(list.items == pieces);
+
+    const ProxyEntries entries = WithEntriesOf({}, text);
+    for (std::size_t i = 1; i < entries.Size(); ++i) {
+        FUZZ_CHECK(!ListedBefore(entries[i], entries[i - 1]));
+    }
+    for (const std::string& item : list.items) {
+        FUZZ_CHECK(entries.Find(item) < entries.Size());
+    }
+    FUZZ_CHECK(std::set<std::string>(entries.begin(), entries.end()).size() == entries.Size());
+    FUZZ_CHECK(WithEntriesOf(entries, text).SameAs(entries));
     return 0;
 }
