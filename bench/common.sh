@@ -105,7 +105,8 @@ start_runner() {
 # build/quillon, as a user runs it after installing: a home and settings
 # store of its own (what is not given stays absent), no display, switched on
 # through 127.0.0.1:UPSTREAM_PORT at its start. It listens on its fixed port
-# 8080. Sets PROGRAM_PID. Needs PROGRAM and REG (the quillon-reg binary).
+# 8080. Sets PROGRAM_PID. Needs PROGRAM and REG (the quillon-reg binary);
+# PROGRAM_ENV (NAME=VALUE words, a display say) adds to its environment.
 start_program() {
   local name=$1 home=$TMP/$1 setting n t d
   (exec 3<>/dev/tcp/127.0.0.1/8080) 2>/dev/null && die "port 8080 is in use; the program's port is fixed"
@@ -114,7 +115,7 @@ start_program() {
   local env=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u XDG_CURRENT_DESKTOP
     HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data"
     XDG_CACHE_HOME="$home/cache" XDG_RUNTIME_DIR="$home" GSETTINGS_BACKEND=keyfile
-    QUILLON_VENDOR_URL=http://127.0.0.1:9)
+    QUILLON_VENDOR_URL=http://127.0.0.1:9 ${PROGRAM_ENV[@]+"${PROGRAM_ENV[@]}"})
   for setting in AppPath=REG_SZ="$home/data/" RunFirst=REG_DWORD=1 Minimize=REG_DWORD=1 \
     ProxyName=REG_SZ="127.0.0.1:$2" "${@:3}"; do
     IFS== read -r n t d <<<"$setting"

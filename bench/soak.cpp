@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -149,10 +150,27 @@ bool WaitForEngineJobs(int jobs, int timeoutMs) {
 
 namespace {
 
+// Measures until `settled` holds or the time is up. A thread that has left
+// the engine's pool is listed in /proc for a moment after the pool stopped
+// counting it, and one on its way to park is in neither count: a single look
+// could see a thread gained or lost that is not.
+Levels MeasureUntil(const std::function<bool(const Levels&)>& settled, std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    Levels levels = Measure();
+    while (!settled(levels) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        levels = Measure();
+    }
+    return levels;
+}
+
 // The start/after-warm-up/end checks every mode makes, failures recorded.
 void CheckLevels(const char* mode, const Levels& start, const Levels& warm, const Levels& endIn,
                  const Options& options, Failures& failures) {
-    Levels end = endIn;
+    const auto asAtTheStart = [&start](const Levels& levels) {
+        return levels.descriptors == start.descriptors && levels.Unparked() == start.Unparked();
+    };
+    Levels end = asAtTheStart(endIn) ? endIn : MeasureUntil(asAtTheStart, std::chrono::seconds(10));
     std::printf("%s: levels at the start: %s\n", mode, Describe(start).c_str());
     std::printf("%s: after the warm-up:   %s\n", mode, Describe(warm).c_str());
     std::printf("%s: at the end:          %s\n", mode, Describe(end).c_str());
@@ -169,11 +187,11 @@ void CheckLevels(const char* mode, const Levels& start, const Levels& warm, cons
         // Parked threads end after the pool's idle life (30 s).
         Progress("waiting for the engine's pool to drain");
         engine::WorkerPool& pool = engine::SharedWorkerPool();
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(45);
-        while (pool.Threads() != 0 && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        }
-        end = Measure();
+        end = MeasureUntil(
+            [&](const Levels& levels) {
+                return pool.Threads() == 0 && levels.threads == start.Unparked();
+            },
+            std::chrono::seconds(45));
         std::printf("%s: pool drained:        %s\n", mode, Describe(end).c_str());
         if (end.threads != start.Unparked()) {
             failures.Add("threads after the pool drained: " + std::to_string(end.threads) + ", " +

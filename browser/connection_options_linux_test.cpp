@@ -229,15 +229,24 @@ public:
     KioSignalWatch& operator=(const KioSignalWatch&) = delete;
 
     bool Connected() const { return m_bus != nullptr; }
-    // Waits (bounded) for the count to reach `count`.
+    // Waits (bounded in time) for the count to reach `count`, sleeping in the
+    // main context until a signal or the time-out wakes it.
     int WaitFor(int count) {
-        for (int i = 0; i < 500 && m_received < count; ++i) {
-            while (g_main_context_iteration(m_context.get(), FALSE)) {
-            }
-            if (m_received < count) {
-                g_usleep(10000);
-            }
+        bool timedOut = false;
+        GSource* timeout = g_timeout_source_new(testsupport::kReceiveTimeoutMs);
+        g_source_set_callback(
+            timeout,
+            [](gpointer flag) {
+                *static_cast<bool*>(flag) = true;
+                return G_SOURCE_REMOVE;
+            },
+            &timedOut, nullptr);
+        g_source_attach(timeout, m_context.get());
+        while (m_received < count && !timedOut) {
+            g_main_context_iteration(m_context.get(), TRUE);
         }
+        g_source_destroy(timeout);
+        g_source_unref(timeout);
         return m_received;
     }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -50,6 +51,12 @@ private:
 
 // The path a request head asks for (an absolute URL's host part dropped).
 std::string RequestPath(const std::string& head);
+
+// For tests of a stop in the middle of a probe: the probe's limit, and how
+// long the stop may take to end it, on a busy machine too. The one far
+// beyond the other, so that only the stop can end the probe in time.
+inline constexpr std::chrono::seconds kStopLimit{60};
+inline constexpr int kStopWithinMs = 20000;
 
 std::string ReadFile(const std::string& path);
 // The vendor's test image, as vendor/ has it.

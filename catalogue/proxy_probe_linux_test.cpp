@@ -22,8 +22,8 @@ namespace {
 using namespace std::chrono_literals;
 using testsupport::Behaviour;
 
-// The probe's limit, short for the tests, and the slack its bound is
-// checked with.
+// The probe's limit, short for the tests of proxies that never get there,
+// and the slack its bound is checked with.
 constexpr auto kLimit = 1500ms;
 constexpr auto kSlack = 5s;
 
@@ -35,10 +35,10 @@ protected:
                        "http://127.0.0.1:" + std::to_string(testsupport::FreePort()));
     }
     // Whether the probe found the proxy available; it must tell within its limit.
-    static bool Available(std::uint16_t port) {
+    static bool Available(std::uint16_t port, std::chrono::milliseconds limit = kLimit) {
         const auto start = std::chrono::steady_clock::now();
-        const bool available = ProxyProbe(kLimit).Measure("127.0.0.1", port, {}).has_value();
-        EXPECT_LT(std::chrono::steady_clock::now() - start, kLimit + kSlack) << port;
+        const bool available = ProxyProbe(limit).Measure("127.0.0.1", port, {}).has_value();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, limit + kSlack) << port;
         return available;
     }
 };
@@ -61,7 +61,10 @@ TEST_F(HostileProxyTest, OnlyTheProxyThatRelaysTheImageIsAvailable) {
     for (Behaviour behaviour : testsupport::kBehaviours) {
         const std::uint16_t port = peer.Serve(behaviour);
         ASSERT_NE(port, 0);
-        EXPECT_EQ(Available(port), behaviour == Behaviour::kOk)
+        // The good one gets the program's own limit: a busy machine may take
+        // longer than the short one for a whole download.
+        const bool ok = behaviour == Behaviour::kOk;
+        EXPECT_EQ(Available(port, ok ? kProbeLimit : kLimit), ok)
             << testsupport::BehaviourName(behaviour);
     }
 }
@@ -75,13 +78,12 @@ TEST_F(HostileProxyTest, ABlackholedProxyIsNotAvailableAndAStopEndsItsConnect) {
 
     std::atomic<bool> ended{false};
     std::jthread prober([&](std::stop_token stop) {
-        ProxyProbe().Measure("127.0.0.1", blackhole.Port(), stop);
+        ProxyProbe(kStopLimit).Measure("127.0.0.1", blackhole.Port(), stop);
         ended = true;
     });
     ASSERT_TRUE(testsupport::WaitFor([&] { return SynSentTo(blackhole.Port()); }));
     prober.request_stop();
-    // Well before the probe's own limit would end it.
-    EXPECT_TRUE(testsupport::WaitFor([&] { return ended.load(); }, 3000));
+    EXPECT_TRUE(testsupport::WaitFor([&] { return ended.load(); }, kStopWithinMs));
 }
 
 }  // namespace

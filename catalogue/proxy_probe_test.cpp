@@ -166,7 +166,8 @@ TEST(ProbeTest, ASilentProxyIsNotAvailableWithinTheLimit) {
     EXPECT_FALSE(probe.Measure("127.0.0.1", proxy.Port(), {}));
     // Generous slack: only the bound is checked, against a 20-second hold.
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms + 5s);
-    EXPECT_EQ(proxy.Held(), 1);
+    // The request was held, not lost (the server may take it in late).
+    EXPECT_TRUE(testsupport::WaitFor([&] { return proxy.Held() == 1; }));
     proxy.Hold(false);
 }
 
@@ -174,18 +175,17 @@ TEST(ProbeTest, AStopEndsARunningProbe) {
     VendorServer proxy;
     const std::string path(kTestImageUrlPath);
     proxy.AnswerBody(path, TestImage());
-    proxy.Trickle(20);  // about a minute for the image, far past the probe's limit
+    proxy.Trickle(20);  // about a minute for the image
     std::atomic<bool> ended{false};
     std::optional<ProbeFigures> figures;
     std::jthread prober([&](std::stop_token stop) {
-        ProxyProbe probe;
+        ProxyProbe probe(kStopLimit);
         figures = probe.Measure("127.0.0.1", proxy.Port(), stop);
         ended = true;
     });
     ASSERT_TRUE(testsupport::WaitFor([&] { return proxy.RequestsFor(path) == 1; }));
     prober.request_stop();
-    // Well before the probe's own limit would end it.
-    EXPECT_TRUE(testsupport::WaitFor([&] { return ended.load(); }, 3000));
+    EXPECT_TRUE(testsupport::WaitFor([&] { return ended.load(); }, kStopWithinMs));
     prober.join();
     EXPECT_FALSE(figures);
 }

@@ -10,6 +10,9 @@
 inline constexpr std::string_view kProxyListUrlPath = "/licensing/ProxyGenerator/proxylist.txt";
 inline constexpr std::string_view kProxyGeneratorUrlPath = "/licensing/ProxyGenerator/ProxyGen.asp";
 inline constexpr std::string_view kTestImageUrlPath = "/images/quillonimg.jpg";
+// Answers a GET with the address it came from and the request's header lines
+// (vendor/README.md): what the list check grades proxies by.
+inline constexpr std::string_view kJudgeUrlPath = "/licensing/ProxyGenerator/judge";
 
 inline constexpr const char* kVendorUrlVariable = "QUILLON_VENDOR_URL";
 

@@ -16,7 +16,7 @@ if(NOT _changelog_top MATCHES "^quillon \\(${PROJECT_VERSION}\\) "
                         "must name version ${PROJECT_VERSION} first")
 endif()
 
-install(TARGETS quillon quillon-reg RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS quillon quillon-reg quillon-probe RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${_resources}/index.htm DESTINATION ${CMAKE_INSTALL_DATADIR}/quillon)
 install(FILES ${_resources}/quillon.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${_resources}/quillon.metainfo.xml
@@ -31,7 +31,7 @@ install(FILES ${_resources}/debian/copyright DESTINATION ${_doc})
 # Manual pages and the changelog go compressed, as Debian keeps them
 # (-n: no name or time stamp inside, so the package builds the same twice).
 set(_compressed)
-foreach(_file quillon.1 quillon-reg.1 debian/changelog)
+foreach(_file quillon.1 quillon-reg.1 quillon-probe.1 debian/changelog)
     get_filename_component(_name ${_file} NAME)
     set(_gz ${CMAKE_BINARY_DIR}/package/${_name}.gz)
     add_custom_command(OUTPUT ${_gz}
@@ -67,7 +67,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "http://www.quillon.example/")
 # The libraries' packages come from dpkg-shlibdeps. The proxy schema GNOME
 # reads is data, not a library: without it the program still runs and
-# leaves GNOME's settings alone.
+# leaves GNOME's settings alone. Qt's Wayland platform is a plugin, loaded
+# only in a Wayland session: without it Qt falls back to XWayland, where
+# the window gets neither its app id nor a launcher's activation.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gsettings-desktop-schemas")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gsettings-desktop-schemas, qt6-wayland")
 include(CPack)

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <stop_token>
 #include <string>
 #include <utility>
@@ -76,6 +77,38 @@ void SetKeepAlive(SocketHandle s);
 // A receive that waits longer fails as an error (used by tests and probes).
 void SetReceiveTimeout(SocketHandle s, int milliseconds);
 void Close(SocketHandle s);
+
+// Non-blocking sockets, for one thread that waits on many at once.
+
+// The socket stays non-blocking for good; false on failure.
+bool SetNonBlocking(SocketHandle s);
+// Starts a connect on a non-blocking socket. kInProgress: WaitForSockets
+// finds it ready (for writing) once it has ended, and ConnectSucceeded tells
+// how.
+enum class ConnectStart { kConnected, kInProgress, kFailed };
+ConnectStart StartConnect(SocketHandle s, std::uint32_t address, std::uint16_t port);
+bool ConnectSucceeded(SocketHandle s);
+// What ReceiveNow and SendNow return when nothing can move without waiting.
+inline constexpr int kWouldBlock = -2;
+// Bytes received; 0 when the peer closed; kWouldBlock; -1 on an error.
+int ReceiveNow(SocketHandle s, char* buffer, int length);
+// Bytes sent (maybe fewer than asked); kWouldBlock; -1 on an error. A closed
+// peer never raises a signal.
+int SendNow(SocketHandle s, const char* data, int length);
+
+struct SocketWait {
+    SocketHandle socket = kNoSocket;
+    bool write = false;  // waits to send or for a connect to end; else to receive
+    bool ready = false;  // set by WaitForSockets: the next call will not block
+};
+// Winsock's select takes a fixed number of sockets (raised to this from its
+// default of 64); the same bound holds everywhere.
+inline constexpr std::size_t kMaxWaitSockets = 1024;
+// Waits at most timeoutMs (0: only looks) until a socket is ready; an error
+// or a closed peer counts as ready. Returns how many are, 0 after the time
+// is up (or a signal), -1 on an error, for no socket or for more than
+// kMaxWaitSockets.
+int WaitForSockets(std::span<SocketWait> sockets, int timeoutMs);
 
 // Makes a thread blocked in Accept on the socket return. Depending on the
 // platform this closes the socket (the slot is then cleared) or only shuts it
@@ -161,5 +194,10 @@ public:
 private:
     SocketHandle m_handle = kNoSocket;
 };
+
+// A connected pair on this machine, both ends non-blocking: a byte sent on
+// one wakes a WaitForSockets that waits on the other. False when none could
+// be made.
+bool OpenSocketPair(Socket& a, Socket& b);
 
 }  // namespace net

@@ -200,6 +200,73 @@ void SetReceiveTimeout(SocketHandle s, int milliseconds) {
     ::setsockopt(Fd(s), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 }
 
+bool SetNonBlocking(SocketHandle s) {
+    const int flags = ::fcntl(Fd(s), F_GETFL);
+    return flags >= 0 && ::fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+ConnectStart StartConnect(SocketHandle s, std::uint32_t address, std::uint16_t port) {
+    sockaddr_in sa = MakeAddress(address, port);
+    if (::connect(Fd(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) {
+        return ConnectStart::kConnected;
+    }
+    // EINTR: the connect goes on in the background, as with EINPROGRESS.
+    return errno == EINPROGRESS || errno == EINTR ? ConnectStart::kInProgress
+                                                  : ConnectStart::kFailed;
+}
+
+bool ConnectSucceeded(SocketHandle s) {
+    int error = 0;
+    socklen_t len = sizeof error;
+    return ::getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
+}
+
+int ReceiveNow(SocketHandle s, char* buffer, int length) {
+    const int n = Receive(s, buffer, length);
+    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? kWouldBlock : n;
+}
+
+int SendNow(SocketHandle s, const char* data, int length) {
+    ssize_t n;
+    do {
+        n = ::send(Fd(s), data, static_cast<std::size_t>(length), MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        return errno == EAGAIN || errno == EWOULDBLOCK ? kWouldBlock : -1;
+    }
+    return static_cast<int>(n);
+}
+
+int WaitForSockets(std::span<SocketWait> sockets, int timeoutMs) {
+    if (sockets.empty() || sockets.size() > kMaxWaitSockets) {
+        return -1;
+    }
+    pollfd polled[kMaxWaitSockets];
+    for (std::size_t i = 0; i < sockets.size(); ++i) {
+        polled[i] = {Fd(sockets[i].socket), static_cast<short>(sockets[i].write ? POLLOUT : POLLIN),
+                     0};
+    }
+    const int ready = ::poll(polled, sockets.size(), timeoutMs);
+    if (ready < 0) {
+        // A signal is no error: the caller looks again.
+        return errno == EINTR ? 0 : -1;
+    }
+    for (std::size_t i = 0; i < sockets.size(); ++i) {
+        sockets[i].ready = polled[i].revents != 0;
+    }
+    return ready;
+}
+
+bool OpenSocketPair(Socket& a, Socket& b) {
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) != 0) {
+        return false;
+    }
+    a.Reset(static_cast<SocketHandle>(ends[0]));
+    b.Reset(static_cast<SocketHandle>(ends[1]));
+    return true;
+}
+
 void InterruptAccept(std::atomic<SocketHandle>& slot) {
     // Closing a descriptor does not wake a thread blocked in accept on Linux,
     // and a closed number may be reused at once; shutting the socket down

@@ -1,5 +1,7 @@
 #include "socket_shim.h"
 
+// Before winsock2.h: its select takes up to this many sockets a set.
+#define FD_SETSIZE 1024
 #include <winsock2.h>
 // After winsock2.h, which it needs.
 #include <mstcpip.h>
@@ -191,6 +193,94 @@ void Close(SocketHandle s) {
 void SetReceiveTimeout(SocketHandle s, int milliseconds) {
     DWORD ms = static_cast<DWORD>(milliseconds);
     ::setsockopt(Sock(s), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
+}
+
+bool SetNonBlocking(SocketHandle s) {
+    u_long nonBlocking = 1;
+    return ::ioctlsocket(Sock(s), FIONBIO, &nonBlocking) == 0;
+}
+
+ConnectStart StartConnect(SocketHandle s, std::uint32_t address, std::uint16_t port) {
+    sockaddr_in sa = MakeAddress(address, port);
+    if (::connect(Sock(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) {
+        return ConnectStart::kConnected;
+    }
+    return ::WSAGetLastError() == WSAEWOULDBLOCK ? ConnectStart::kInProgress
+                                                 : ConnectStart::kFailed;
+}
+
+bool ConnectSucceeded(SocketHandle s) {
+    int error = 0;
+    int len = sizeof error;
+    return ::getsockopt(Sock(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) ==
+               0 &&
+           error == 0;
+}
+
+int ReceiveNow(SocketHandle s, char* buffer, int length) {
+    const int n = ::recv(Sock(s), buffer, length, 0);
+    return n == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK ? kWouldBlock : n;
+}
+
+int SendNow(SocketHandle s, const char* data, int length) {
+    const int n = ::send(Sock(s), data, length, 0);
+    if (n == SOCKET_ERROR) {
+        return ::WSAGetLastError() == WSAEWOULDBLOCK ? kWouldBlock : -1;
+    }
+    return n;
+}
+
+int WaitForSockets(std::span<SocketWait> sockets, int timeoutMs) {
+    if (sockets.empty() || sockets.size() > kMaxWaitSockets) {
+        return -1;  // select fails on no socket at all
+    }
+    fd_set readable, writable, failed;
+    FD_ZERO(&readable);
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    for (const SocketWait& wait : sockets) {
+        if (wait.write) {
+            FD_SET(Sock(wait.socket), &writable);
+            // Winsock reports a failed connect in the exception set.
+            FD_SET(Sock(wait.socket), &failed);
+        } else {
+            FD_SET(Sock(wait.socket), &readable);
+        }
+    }
+    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    const int ready = ::select(0, &readable, &writable, &failed, &limit);
+    if (ready == SOCKET_ERROR) {
+        return -1;
+    }
+    for (SocketWait& wait : sockets) {
+        const SOCKET socket = Sock(wait.socket);
+        wait.ready = wait.write ? FD_ISSET(socket, &writable) || FD_ISSET(socket, &failed)
+                                : FD_ISSET(socket, &readable);
+    }
+    return ready;
+}
+
+bool OpenSocketPair(Socket& a, Socket& b) {
+    // Winsock has no socketpair: a loopback connection to a listener that
+    // takes only it.
+    Socket listener(OpenTcp());
+    Socket client(OpenTcp());
+    if (!listener.Valid() || !client.Valid() || !BindIPv4(listener.Get(), kLoopbackAddress, 0) ||
+        !Listen(listener.Get(), 1) ||
+        !Connect(client.Get(), kLoopbackAddress, LocalPort(listener.Get()))) {
+        return false;
+    }
+    Socket server(Accept(listener.Get()));
+    // Another program could have connected first: only our own end will do.
+    if (!server.Valid() || PeerEndpoint(server.Get()) != LocalEndpoint(client.Get()) ||
+        !SetNonBlocking(server.Get()) || !SetNonBlocking(client.Get())) {
+        return false;
+    }
+    SetNoDelay(client.Get());
+    SetNoDelay(server.Get());
+    a = std::move(client);
+    b = std::move(server);
+    return true;
 }
 
 void InterruptAccept(std::atomic<SocketHandle>& slot) {

@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace privacytest {
 
@@ -121,6 +123,23 @@ FakeHome::FakeHome() {
 FakeHome::~FakeHome() {
     std::error_code ec;
     fs::remove_all(m_root, ec);
+}
+
+bool FakeHome::WaitForTheFileClock() const {
+    // Beside the home, on the same file system: nothing in it is touched.
+    const fs::path probe = m_root / "clock";
+    const auto written = [&probe] {
+        std::ofstream(probe, std::ios::binary | std::ios::app) << 'x';
+        return fs::last_write_time(probe);
+    };
+    const fs::file_time_type first = written();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    bool moved = false;
+    while (!(moved = written() != first) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    fs::remove(probe);
+    return moved;
 }
 
 void FakeHome::ListFirefoxProfile(const fs::path& root, const std::string& relative) {

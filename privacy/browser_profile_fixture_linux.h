@@ -37,6 +37,11 @@ public:
     FakeHome& operator=(const FakeHome&) = delete;
 
     const BrowserHome& Home() const { return m_home; }
+    // Returns once a file written now gets a later time than one written at
+    // the call (bounded), so that any write after it shows in a file's or a
+    // folder's time, which the system keeps in clock ticks. False when the
+    // clock did not move on in time.
+    bool WaitForTheFileClock() const;
 
     // A Firefox profile listed in profiles.ini of the legacy root (or of
     // `root` when given) with empty cookies.sqlite and places.sqlite.

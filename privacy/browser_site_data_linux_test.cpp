@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include <chrono>
 #include <functional>
 #include <map>
 #include <string>
-#include <thread>
 
 #include "browser_profile_fixture_linux.h"
 #include "sqlite_handles_linux.h"
@@ -111,9 +109,8 @@ TEST(SiteDataTest, FirefoxLosesItsOriginsAndLegacyRowsAndKeepsTheRest) {
     EXPECT_EQ(Count(profile / "storage/ls-archive.sqlite", "SELECT version FROM database"), 1);
 
     // A clean profile is looked at, not written: not even a -wal made and
-    // removed again, which would change the folder's time (kept in clock
-    // ticks, hence the wait).
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // removed again, which would change the folder's time.
+    ASSERT_TRUE(fake.WaitForTheFileClock());
     auto profileTime = fs::last_write_time(profile);
     auto storageTime = fs::last_write_time(profile / "storage");
     EXPECT_TRUE(ClearSiteData(BrowserKind::Firefox, profile));

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "browser_cache_linux.h"
 #include "browser_profile_fixture_linux.h"
@@ -279,8 +278,7 @@ TEST(BrowserTraceStoreAllAtOnceTest, ACycleOverCleanProfilesWritesNothing) {
         return files;
     };
     std::vector<std::string> cleaned = snapshot();
-    // Far enough apart for a coarse file clock to tell a write.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(home.WaitForTheFileClock());
     CleanEverything(store);
     EXPECT_EQ(snapshot(), cleaned);
 

@@ -134,10 +134,17 @@ public:
             "python3 '" +
             (m_work / "origin.py").string() + "' '" + (m_work / "requests.log").string() +
             "' & origin=$!\n"
-            "for i in 1 2 3 4 5 6 7 8 9 10; do\n"
-            "  python3 -c 'import socket; socket.create_connection((\"127.0.0.1\", 18080))' "
-            "2>/dev/null && break; sleep 0.3\n"
-            "done\n" +
+            // Until the origin listens, for as long as a start may take on a
+            // busy machine; the run fails if it never does.
+            "python3 -c 'import socket, time\n"
+            "end = time.monotonic() + 30\n"
+            "while True:\n"
+            "    try:\n"
+            "        socket.create_connection((\"127.0.0.1\", 18080)).close()\n"
+            "        break\n"
+            "    except OSError:\n"
+            "        if time.monotonic() > end: raise SystemExit(4)\n"
+            "        time.sleep(0.05)' || { kill $origin; exit 4; }\n" +
             m_browser +
             " >/dev/null 2>&1\n"
             "status=$?\n{ kill $origin; wait $origin; } 2>/dev/null\nexit $status\n";

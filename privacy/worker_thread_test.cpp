@@ -82,8 +82,9 @@ TEST(WorkerThreadTest, StopEndsALongWaitAtOnce) {
     ASSERT_TRUE(WaitUntil([&] { return worker.running == 1; }));
     auto before = std::chrono::steady_clock::now();
     EXPECT_EQ(worker.Stop(), 99u);
-    // Far below the ten minutes the worker was waiting for.
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
+    // Far below the ten minutes the worker was waiting for, however busy the
+    // machine.
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 60s);
     EXPECT_EQ(worker.running, 0);
 }
 
@@ -105,7 +106,7 @@ TEST(WorkerThreadTest, DestroyingARunningWorkerStopsIt) {
         ASSERT_TRUE(worker.Start());
         ASSERT_TRUE(WaitUntil([&] { return worker.running == 1; }));
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 60s);
 }
 
 }  // namespace

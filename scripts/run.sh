@@ -3,6 +3,8 @@
 # on this machine: vendor/ served on loopback with a proxy list that names a
 # local tinyproxy, so the whole flow works offline (first-run list download,
 # picking and testing a proxy, switching on, browsing through 127.0.0.1:8080).
+# The vendor server answers the judge too, and three more local tinyproxies
+# (transparent, anonymous, elite) give the list check something to grade.
 # Everything the script starts is stopped by its pid when the program ends.
 #   scripts/run.sh            the demo
 #   scripts/run.sh --vendor   the program against the real vendor service
@@ -13,7 +15,7 @@ root=$PWD
 scripts/setup.sh
 build=${QUILLON_BUILD_DIR:-build}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target quillon quillon-reg
+cmake --build "$build" -j "$(nproc)" --target quillon quillon-reg quillon-probe
 
 if [ "${1:-}" = "--vendor" ]; then
     exec "$build/quillon"
@@ -39,14 +41,17 @@ finish() {
 trap finish EXIT
 trap 'exit 130' INT TERM
 
-# tinyproxy and nginx on free loopback ports; nginx serves the demo's copy of
-# vendor/, whose list names the local tinyproxy first.
+# tinyproxies and nginx on free loopback ports; nginx serves the demo's copy
+# of vendor/, whose list names the local tinyproxies first, and the judge.
 "$root/catalogue/testing/vendor_peers.sh" start "$peers" "$demo/vendor"
 tinyproxy_port=$(cat "$peers/tinyproxy.port")
 vendor_port=$(cat "$peers/nginx.port")
 list=$demo/vendor/licensing/ProxyGenerator/proxylist.txt
-{ printf '127.0.0.1:%s\r\n' "$tinyproxy_port"; cat vendor/licensing/ProxyGenerator/proxylist.txt; } \
-    >"$list.new"
+local_list=$demo/local-proxies.txt
+for name in tinyproxy transparent anonymous elite; do
+    printf '127.0.0.1:%s\r\n' "$(cat "$peers/$name.port")"
+done >"$local_list"
+cat "$local_list" vendor/licensing/ProxyGenerator/proxylist.txt >"$list.new"
 mv "$list.new" "$list"
 
 # A settings store of the demo's own, seeded as the installer would.
@@ -71,6 +76,8 @@ Demo on loopback:
 Pick 127.0.0.1:$tinyproxy_port on the Settings page, tick "Enable Quillon", press
 "Save Settings", then try:  curl -x 127.0.0.1:8080 $QUILLON_VENDOR_URL/licensing/ProxyGenerator/proxylist.txt
 (without a display Quillon starts switched on and its messages appear here).
+Grade the local proxies against the demo's judge:
+  $(cd "$build" && pwd)/quillon-probe --judge $QUILLON_VENDOR_URL/licensing/ProxyGenerator/judge $local_list
 End with "Exit Quillon" in the tray menu, or Ctrl+C.
 TEXT
 

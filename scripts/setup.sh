@@ -7,13 +7,14 @@ packages=(
   build-essential cmake ninja-build pkg-config libcurl4-openssl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev libsqlite3-dev zlib1g-dev libz-mingw-w64-dev
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine64
-  tinyproxy nginx-light libnginx-mod-stream privoxy wrk procps curl
+  tinyproxy nginx-light libnginx-mod-stream libnginx-mod-http-echo privoxy wrk procps curl
   libglib2.0-dev libglib2.0-bin gsettings-desktop-schemas glib-networking
   libproxy1-plugin-gsettings libproxy1-plugin-kconfig dbus dconf-gsettings-backend dconf-cli
   chromium util-linux iproute2 nftables
   nlohmann-json3-dev sqlite3 firefox-esr bleachbit python3 bc strace
   qt6-base-dev xvfb
   openbox trayer xdotool imagemagick x11-utils dbus-x11 at-spi2-core python3-dogtail python3-dbus python3-gi
+  sway qt6-wayland grim wtype
   clang libclang-rt-14-dev
   lintian appstream
 )

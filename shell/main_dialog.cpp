@@ -27,6 +27,7 @@ CMainDialog::~CMainDialog() {
     // port that nobody holds.
     FoldBlockedPopups();
     OnEndSession();
+    m_post->Close();
 }
 
 void CMainDialog::OnEndSession() {

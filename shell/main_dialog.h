@@ -20,6 +20,7 @@
 #include "responsive_wait.h"
 #include "settings_catalogue.h"
 #include "settings_page.h"
+#include "window_post.h"
 
 inline constexpr const char* kMainWindowTitle = "Quillon";
 inline constexpr int kIconResource = 128;
@@ -67,6 +68,9 @@ struct MainDialogServices {
     // Where waits on the network and on large files run; none: on the
     // window's thread (tests without a window).
     IResponsiveWait* wait = nullptr;
+    // How background work reaches the window's thread; none: what it posts
+    // is dropped (nothing is shown).
+    IWindowPost* post = nullptr;
 };
 
 class CMainDialog final : public CNotifyIconDialog,
@@ -160,6 +164,8 @@ private:
     CSettingsPage m_settingsPage;
     CPrivacyPage m_privacyPage;
     bool m_firstMinimize = true;
+    // Handed to threads that may outlive the window; closed when it goes.
+    std::shared_ptr<ClosablePost> m_post = std::make_shared<ClosablePost>(m_services.post);
     InlineWait m_inlineWait;
     int m_waits = 0;  // waits running now (one may start inside another)
 };

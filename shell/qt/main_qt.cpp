@@ -15,6 +15,7 @@
 #include "responsive_wait_qt.h"
 #include "shell_app.h"
 #include "single_instance_qt.h"
+#include "window_post_qt.h"
 
 namespace {
 
@@ -56,16 +57,18 @@ int main(int argc, char** argv) {
             ProxyProbe probe;
             CMessageBoxQt messages(IsOffscreenPlatform() ? &std::cerr : nullptr);
             CResponsiveWaitQt wait;
+            QObject windowThread;  // what is posted to the window runs here
+            CWindowPostQt post(windowThread);
             CMainWindowQt window(MainDialogServices{settings, store, *browser, messages, probe,
                                                     traces->Stores(), appPath, kLocalProxyPort,
-                                                    &wait});
+                                                    &wait, &post});
             messages.SetOwner(&window);
             bool ended = false;
             window.SetOnEnd([&ended](int result) {
                 ended = true;
                 QApplication::exit(result);
             });
-            instance.SetOnShowRequest([&window] { window.ShowInFront(); });
+            instance.SetOnShowRequest([&] { window.ShowInFront(instance.ActivationToken()); });
             window.Start();
             // An end asked for while the start still waited (Exit, a signal)
             // stands: the main loop would forget it.

@@ -8,10 +8,13 @@
 #include <QKeyEvent>
 #include <QScreen>
 #include <QShortcut>
+#include <QWindow>
 #include <QWindowStateChangeEvent>
+#include <utility>
 
 #include "controls_qt.h"
 #include "message_box_qt.h"
+#include "single_instance_qt.h"
 
 namespace {
 
@@ -128,6 +131,7 @@ CMainWindowQt::CMainWindowQt(const MainDialogServices& services)
     // tray Qt opens it at the click.
     m_tray.setContextMenu(&m_trayMenu);
     connect(&m_trayMenu, &QMenu::aboutToShow, this, [this] {
+        m_menuShown.start();
         // The command-update pass: only "Enable Quillon" has a handler.
         if (m_enableAction != nullptr) {
             m_enableAction->setChecked(m_presenter.EnableChecked());
@@ -155,8 +159,72 @@ void CMainWindowQt::Start() {
     m_presenter.OnInitDialog();
 }
 
-void CMainWindowQt::ShowInFront() {
+void CMainWindowQt::ShowInFront(const QString& activationToken) {
+    // The latest token counts; none keeps one still waiting for the window.
+    if (!activationToken.isEmpty()) {
+        m_activationToken = activationToken;
+    }
     ShowWindow(WindowShow::ShowDefault);
+}
+
+void CMainWindowQt::BringToFront() {
+    if (m_minimizedAway && !isActiveWindow() &&
+        QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        // The protocol has no request that undoes a minimise (GNOME keeps
+        // such a window out of sight): the window is mapped anew instead.
+        hide();
+    }
+    m_minimizedAway = false;
+    // Asked before the show: a window shown just now is mapped only later,
+    // and Qt may still report it exposed from before it was hidden.
+    const bool mapped = isVisible() && windowHandle() != nullptr && windowHandle()->isExposed();
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    if (IsOffscreenPlatform()) {
+        m_activationToken.clear();
+        return;
+    }
+    raise();
+    // A desktop activates only a window it has mapped: Qt's X11 plugin waits
+    // for that on its own, its Wayland plugin sends the request at once.
+    if (mapped) {
+        Activate();
+    } else {
+        m_activateWhenExposed = true;
+        windowHandle()->installEventFilter(this);
+    }
+}
+
+void CMainWindowQt::Activate() {
+    m_activateWhenExposed = false;
+    // Qt's Wayland plugin takes the token from the environment when it
+    // activates a window, and removes it once used; a token that a
+    // StatusNotifierItem panel gave with its click waits there already.
+    const QString token = std::exchange(m_activationToken, QString());
+    if (!token.isEmpty()) {
+        qputenv(kActivationTokenVariable, token.toUtf8());
+    }
+    activateWindow();
+    // Not handed on to the programs this one starts (help, the browser).
+    if (!token.isEmpty()) {
+        qunsetenv(kActivationTokenVariable);
+    }
+}
+
+bool CMainWindowQt::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Expose && m_activateWhenExposed && watched == windowHandle()) {
+        // Once the expose has drawn the window, which maps it.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_activateWhenExposed && isVisible() && !isMinimized() &&
+                    windowHandle()->isExposed()) {
+                    Activate();
+                }
+            },
+            Qt::QueuedConnection);
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void CMainWindowQt::ApplyTrayRecord(const TrayIconRecord& record) {
@@ -223,8 +291,12 @@ std::uintptr_t CMainWindowQt::LoadMenuResource(int id) {
 }
 
 void CMainWindowQt::TrackTrayMenu(std::uintptr_t, int x, int y, int defaultPosition) {
-    // On an XEmbed tray Qt has opened it at the click already.
-    if (!m_trayMenu.isVisible()) {
+    // On an XEmbed tray Qt opens it at the press, before the activation that
+    // brought us here; only a request without a press of its own (a
+    // StatusNotifierItem host asking the item for its menu) is shown here.
+    constexpr qint64 kSamePressMs = 1000;
+    const bool shownByThePress = m_menuShown.isValid() && m_menuShown.elapsed() < kSamePressMs;
+    if (!m_trayMenu.isVisible() && !shownByThePress) {
         // Left-aligned on the cursor, its bottom at the cursor.
         m_trayMenu.exec(QPoint(x, y - m_trayMenu.sizeHint().height()));
     }
@@ -243,23 +315,21 @@ void CMainWindowQt::CursorPosition(int& x, int& y) {
 void CMainWindowQt::ShowWindow(WindowShow how) {
     switch (how) {
         case WindowShow::Hide:
+            m_activateWhenExposed = false;
             hide();
             break;
-        case WindowShow::Show:
-            show();
-            break;
         case WindowShow::Minimize:
+            m_activateWhenExposed = false;  // activating it would bring it back
             if (!isMinimized()) {
                 showMinimized();
             }
             break;
+        case WindowShow::Show:
         case WindowShow::ShowDefault:
-            setWindowState(windowState() & ~Qt::WindowMinimized);
-            show();
-            if (!IsOffscreenPlatform()) {
-                raise();
-                activateWindow();
-            }
+            // Whoever asks for the window (a second start, the tray's
+            // Configuration) wants it in front; a panel's click may have
+            // brought a token for that.
+            BringToFront();
             break;
     }
 }
@@ -370,11 +440,17 @@ void CMainWindowQt::closeEvent(QCloseEvent* event) {
 
 void CMainWindowQt::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        m_minimizedAway = false;  // the desktop brought it back
+    }
     if (event->type() != QEvent::WindowStateChange) {
         return;
     }
     const auto* change = static_cast<QWindowStateChangeEvent*>(event);
     if (isMinimized() && (change->oldState() & Qt::WindowMinimized) == 0) {
+        // Qt's Wayland plugin reports the window unminimised again at once:
+        // the compositor never tells.
+        m_minimizedAway = true;
         m_presenter.OnMinimized();
     }
 }

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTabBar>
@@ -60,8 +61,9 @@ public:
     // Shown as its template asks, then the dialog's initialisation; the
     // start timer decides whether it stays.
     void Start();
-    // A second start of the program: show the window in front.
-    void ShowInFront();
+    // A second start of the program: show the window in front, with the
+    // activation token the later copy's launcher gave it (empty: none).
+    void ShowInFront(const QString& activationToken = {});
 
     CMainDialog& Presenter() { return m_presenter; }
     QMenu& TrayMenu() { return m_trayMenu; }
@@ -91,6 +93,7 @@ public:
     void SetBusy(bool busy) override;
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void accept() override { m_presenter.OnOK(); }
     void reject() override { m_presenter.OnCancel(); }
     void closeEvent(QCloseEvent* event) override;
@@ -101,16 +104,29 @@ protected:
 private:
     void ApplyTrayRecord(const TrayIconRecord& record);
     void OnTrayActivated(QSystemTrayIcon::ActivationReason reason);
+    // Shown, no longer minimised, and activated once the desktop has mapped
+    // it: a desktop raises only a window it shows.
+    void BringToFront();
+    void Activate();
 
     IRegistryStore& m_store;
     IMessageBox& m_messages;
     QSystemTrayIcon m_tray;
     QMenu m_trayMenu;
+    // When the menu last came on screen: a press on an XEmbed icon shows it
+    // before the queued activation arrives, so the activation must not show
+    // it a second time (even when the user has closed it meanwhile).
+    QElapsedTimer m_menuShown;
     QAction* m_enableAction = nullptr;
     QMenu m_systemMenu;
     std::map<int, std::unique_ptr<QTimer>> m_timers;
     CConfigurationSheetQt* m_sheet = nullptr;
     std::function<void(int)> m_onEnd;
+    QString m_activationToken;
+    bool m_activateWhenExposed = false;
+    // Minimised, and not active since: on Wayland nothing but mapping the
+    // window anew brings it back.
+    bool m_minimizedAway = false;
     // Last: built when everything it may call exists, gone before any of it.
     CMainDialog m_presenter;
 };

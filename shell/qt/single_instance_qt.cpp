@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <algorithm>
 
 namespace {
 
@@ -10,8 +11,33 @@ constexpr int kConnectMs = 1000;
 // How long a later copy waits for the running one to say that its window is
 // up; a copy busy for longer (waiting on the network) shows it when it can.
 constexpr int kAnswerMs = 5000;
-constexpr char kShowRequest[] = "show\n";
+constexpr char kShowWord[] = "show";
 constexpr char kShownAnswer[] = "shown\n";
+// Tokens are short printable words (a UUID, a desktop's name and a time);
+// a line longer than this is no request of ours and is not waited out.
+constexpr qsizetype kMaxToken = 1024;
+constexpr qsizetype kMaxRequest = kMaxToken + 8;
+
+bool IsToken(const QByteArray& text) {
+    return !text.isEmpty() && text.size() <= kMaxToken &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c > ' ' && c < 0x7F; });
+}
+
+// "show", or "show TOKEN": copies before the token send the bare word and
+// ignore whatever follows it.
+QByteArray ShowRequest(const QByteArray& token) {
+    return QByteArray(kShowWord) + (IsToken(token) ? ' ' + token : QByteArray()) + '\n';
+}
+
+// Any whole line asks for the window; a token only in the form above.
+QString TokenOfRequest(const QByteArray& line) {
+    const QByteArray prefix = QByteArray(kShowWord) + ' ';
+    const QByteArray request = line.trimmed();
+    const QByteArray token = request.mid(prefix.size());
+    return line.endsWith('\n') && request.startsWith(prefix) && IsToken(token)
+               ? QString::fromLatin1(token)
+               : QString();
+}
 
 }  // namespace
 
@@ -74,13 +100,16 @@ void CLocalSingleInstance::Accept() {
 
 void CLocalSingleInstance::Serve(QLocalSocket& client) {
     // A request is a whole line, however the reads cut it.
-    if (!client.canReadLine()) {
+    if (!client.canReadLine() && client.bytesAvailable() <= kMaxRequest) {
         return;
     }
+    const QByteArray line = client.readLine(kMaxRequest + 1);
     client.readAll();
+    m_activationToken = TokenOfRequest(line);
     if (m_onShow) {
         m_onShow();
     }
+    m_activationToken.clear();
     client.write(kShownAnswer, sizeof kShownAnswer - 1);
     client.flush();
 }
@@ -89,7 +118,7 @@ void CLocalSingleInstance::HandOver() {
     if (!m_peer) {
         return;
     }
-    m_peer->write(kShowRequest, sizeof kShowRequest - 1);
+    m_peer->write(ShowRequest(qgetenv(kActivationTokenVariable)));
     m_peer->waitForBytesWritten(kConnectMs);
     // Ends once the running copy has shown its window, so that whoever
     // started this one finds it up.

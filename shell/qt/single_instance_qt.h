@@ -1,6 +1,7 @@
 // One copy per user session: the first copy listens on a local socket named
 // after the program's single-instance name; a later copy connects to it and
-// asks for the main window.
+// asks for the main window, passing on the activation token its launcher
+// gave it (a desktop raises a window only with one).
 #pragma once
 
 #include <QLocalServer>
@@ -10,6 +11,9 @@
 #include <memory>
 
 #include "shell_app.h"
+
+// Where a launcher puts the token for the program it starts (xdg-activation).
+inline constexpr char kActivationTokenVariable[] = "XDG_ACTIVATION_TOKEN";
 
 class CLocalSingleInstance final : public ISingleInstance {
 public:
@@ -27,6 +31,9 @@ public:
 
     // Called on the first copy's thread when a later copy asks.
     void SetOnShowRequest(std::function<void()> onShow) { m_onShow = std::move(onShow); }
+    // While that call runs: the activation token the later copy passed on
+    // (empty without one, and from copies that pass none).
+    const QString& ActivationToken() const { return m_activationToken; }
 
 private:
     bool RunningCopyAnswers();
@@ -37,4 +44,5 @@ private:
     std::unique_ptr<QLocalSocket> m_peer;
     std::unique_ptr<QLocalServer> m_server;
     std::function<void()> m_onShow;
+    QString m_activationToken;
 };

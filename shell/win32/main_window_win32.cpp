@@ -51,8 +51,10 @@ HWND FirstStaticChild(HWND window) {
 // to 30, stands beside the tabs and above the Settings page's list.
 constexpr int kPageTopUnits = 21;
 
-MainDialogServices WithWait(MainDialogServices services, IResponsiveWait& wait) {
+MainDialogServices WithWindowServices(MainDialogServices services, IResponsiveWait& wait,
+                                      IWindowPost& post) {
     services.wait = &wait;
+    services.post = &post;
     return services;
 }
 
@@ -72,7 +74,7 @@ CMainWindowWin32::CMainWindowWin32(HINSTANCE instance, const MainDialogServices&
       m_messages(messages),
       m_bigIcon(LoadIconAtSize(instance, IDR_MAINFRAME, GetSystemMetrics(SM_CXICON))),
       m_smallIcon(LoadIconAtSize(instance, IDR_MAINFRAME, GetSystemMetrics(SM_CXSMICON))),
-      m_presenter(*this, WithWait(services, m_wait)) {}
+      m_presenter(*this, WithWindowServices(services, m_wait, m_post)) {}
 
 CMainWindowWin32::~CMainWindowWin32() {
     if (m_window != nullptr && IsWindow(m_window)) {
@@ -130,6 +132,9 @@ INT_PTR CMainWindowWin32::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
             return OnInitDialog() ? TRUE : FALSE;
         case kInitMessage:
             m_presenter.OnInitDialog();
+            return TRUE;
+        case CWindowPostWin32::kMessage:
+            m_post.RunPosted();
             return TRUE;
         case WM_SYSCOMMAND:
             if (m_presenter.OnSysCommand(static_cast<unsigned>(wParam))) {
@@ -202,6 +207,7 @@ INT_PTR CMainWindowWin32::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
 
 bool CMainWindowWin32::OnInitDialog() {
     m_messages.SetOwner(m_window);
+    m_post.SetWindow(m_window);
     m_presenter.OnCreate(reinterpret_cast<std::uintptr_t>(m_window));
     SendMessageA(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon.get()));
     SendMessageA(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon.get()));

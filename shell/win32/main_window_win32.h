@@ -13,6 +13,7 @@
 #include "property_sheet_win32.h"
 #include "responsive_wait_win32.h"
 #include "win32_handles.h"
+#include "window_post_win32.h"
 
 class CMainWindowWin32 final : public IMainWindowView {
 public:
@@ -70,6 +71,8 @@ private:
     std::unique_ptr<CSettingsPageWin32> m_settingsPage;
     std::unique_ptr<CPrivacyPageWin32> m_privacyPage;
     std::unique_ptr<CExtChildResizablePropertySheet> m_sheet;
+    // Runs what other threads post on this window's thread.
+    CWindowPostWin32 m_post;
     // Waits on the network while this window's messages flow.
     CResponsiveWaitWin32 m_wait{[this](MSG& message) { return PreTranslateMessage(message); },
                                 [this] { return m_ended; }};

@@ -5,7 +5,6 @@
 // build a relay that touches a destroyed object is reported.
 //   exit_while_relaying     (with XDG_CONFIG_HOME set to a folder of its own)
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -24,8 +23,16 @@ namespace {
 using namespace testsupport;
 
 constexpr int kBrowsers = 4;
+// How long the browsers get to show that pages still flow: seconds where an
+// idle machine needs milliseconds.
+constexpr int kFlowMs = 30000;
 
 std::atomic<long> g_pages{0};
+
+// Waits (bounded) until the browsers have had `more` pages after `seen`.
+bool MorePages(long seen, long more) {
+    return WaitFor([&] { return g_pages.load() >= seen + more; }, kFlowMs);
+}
 
 // Asks for page after page on one kept-alive connection, for as long as the
 // process lives.
@@ -41,9 +48,14 @@ void Browse(std::uint16_t port) {
 
 int main() {
     // Run at the very end, after the process-wide settings are gone: the
-    // relays go on for a while in a process that has destroyed them, as they
-    // would in a slow exit.
-    std::atexit([] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); });
+    // relays go on in a process that has destroyed them, as they would in a
+    // slow exit, until the browsers have had a few more pages.
+    std::atexit([] {
+        if (!MorePages(g_pages.load(), kBrowsers)) {
+            std::fprintf(stderr, "no more pages once the settings were gone\n");
+            std::_Exit(1);
+        }
+    });
     SettingsCatalogue& settings = Settings();
     IRegistryStore& store = ProcessRegistryStore();
     // One switch stored on, the others absent, as a user leaves them.
@@ -69,20 +81,22 @@ int main() {
         CMainDialog window(view, MainDialogServices{settings, store, browser, messages, probe,
                                                     traces.Stores(), "", port});
         window.OnInitDialog();
-        if (!WaitFor([&] { return ConnectLoopback(port).Valid(); }, 10000)) {
+        if (!WaitFor([&] { return ConnectLoopback(port).Valid(); }, kFlowMs)) {
             std::fprintf(stderr, "the engine did not listen\n");
             return 1;
         }
         for (int i = 0; i < kBrowsers; ++i) {
             std::thread(Browse, port).detach();
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        if (g_pages.load() < 10) {
+        if (!MorePages(0, 10)) {
             std::fprintf(stderr, "the browsers got %ld pages\n", g_pages.load());
             return 1;
         }
     }
     // The window is gone; the connections are not.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!MorePages(g_pages.load(), kBrowsers)) {
+        std::fprintf(stderr, "no more pages once the window was gone\n");
+        return 1;
+    }
     return 0;
 }

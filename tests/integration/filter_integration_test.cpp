@@ -81,11 +81,15 @@ protected:
         return "http://127.0.0.1:" + std::to_string(s_origin->Port()) + path;
     }
 
+    // curl's options for transfers through the engine, each bounded in time
+    // (options do not carry over a --next).
+    std::string ThroughTheEngine() const {
+        return "--max-time 60 --noproxy '' -x http://127.0.0.1:" +
+               std::to_string(m_engine.ListeningPort()) + " ";
+    }
     // Runs curl through the engine; returns what it printed.
     std::string Curl(const std::string& arguments) {
-        const std::string command = "curl -sS --max-time 20 --noproxy '' -x http://127.0.0.1:" +
-                                    std::to_string(m_engine.ListeningPort()) + " " + arguments +
-                                    " 2>&1";
+        const std::string command = "curl -sS " + ThroughTheEngine() + arguments + " 2>&1";
         FILE* pipe = popen(command.c_str(), "r");
         std::string out;
         char buffer[4096];
@@ -120,11 +124,10 @@ TEST_F(FilterIntegration, CurlReadsEveryResponseOfOneConnection) {
     const std::string printed = Curl(
         "-w '%{http_code} %{num_connects}\\n' "
         "-o " +
-        o + "1 " + Url("/page.html") + " --next --noproxy '' -x http://127.0.0.1:" +
-        std::to_string(m_engine.ListeningPort()) + " -w '%{http_code} %{num_connects}\\n' " +
-        "--compressed -o " + o + "2 " + Url("/page.html") + " -o " + o + "3 " + Url("/image.bin") +
-        " -o " + o + "4 " + Url("/nocontent") + " -o " + o + "5 " + Url("/big.html") + " -o " + o +
-        "6 " + Url("/page.html"));
+        o + "1 " + Url("/page.html") + " --next " + ThroughTheEngine() +
+        "-w '%{http_code} %{num_connects}\\n' --compressed -o " + o + "2 " + Url("/page.html") +
+        " -o " + o + "3 " + Url("/image.bin") + " -o " + o + "4 " + Url("/nocontent") + " -o " + o +
+        "5 " + Url("/big.html") + " -o " + o + "6 " + Url("/page.html"));
     EXPECT_EQ(m_curlStatus, 0) << printed;
     EXPECT_EQ(printed, "200 1\n200 0\n200 0\n204 0\n200 0\n200 0\n");
     EXPECT_EQ(ReadFile(o + "1"), kFiltered);
@@ -149,8 +152,7 @@ TEST_F(FilterIntegration, CompressedHttp10AnswerEndsWithTheClose) {
 // request: a HEAD's answer carries no body to wait for.
 TEST_F(FilterIntegration, AHeadAfterAGetOnTheSameConnection) {
     const std::string next =
-        " --next --noproxy '' -x http://127.0.0.1:" + std::to_string(m_engine.ListeningPort()) +
-        " -w '%{http_code} %{num_connects}\\n' ";
+        " --next " + ThroughTheEngine() + "-w '%{http_code} %{num_connects}\\n' ";
     TempDir out;
     const std::string printed =
         Curl("-w '%{http_code} %{num_connects}\\n' -o " + out.Path() + "/1 " + Url("/page.html") +

@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -22,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include "loopback.h"
 #include "proxy_server.h"
 
 namespace {
@@ -116,8 +116,9 @@ bool Connects(const char* address, int port) {
     if (errno != EINPROGRESS) {
         return false;
     }
+    // A refusal comes at once; an acceptance may wait on a busy machine.
     pollfd p{s.Get(), POLLOUT, 0};
-    if (::poll(&p, 1, 3000) != 1) {
+    if (::poll(&p, 1, testsupport::kReceiveTimeoutMs) != 1) {
         return false;
     }
     int error = 0;
@@ -140,10 +141,7 @@ Fd ListenEverywhere(int port) {
 }
 
 bool WaitUntilRunning(const CProxyServer& server) {
-    for (int i = 0; i < 500 && server.IsRunning() != 1; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return server.IsRunning() == 1;
+    return testsupport::WaitFor([&] { return server.IsRunning() == 1; });
 }
 
 TEST(NetworkExposure, ProxyPortAnswersLoopbackOnlyNeverAnotherHost) {

@@ -80,7 +80,7 @@ int ChildProcess::Stop(int signal) {
     ::kill(pid, signal);
     int status = 0;
     bool ended = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!(ended = ::waitpid(pid, &status, WNOHANG) == pid) &&
            std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -113,7 +113,7 @@ std::string ReadFile(const std::string& path) {
 }
 
 bool WaitForText(const std::string& path, const std::string& text) {
-    return WaitFor([&] { return ReadFile(path).find(text) != std::string::npos; }, 10000);
+    return WaitFor([&] { return ReadFile(path).find(text) != std::string::npos; }, 30000);
 }
 
 bool WaitForListener(std::uint16_t port, int timeoutMs) {

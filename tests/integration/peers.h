@@ -34,16 +34,20 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
     bool Started() const { return m_pid > 0; }
-    // Sends the signal, then waits (5 s, then SIGKILL): the exit status, or
-    // 128 and the signal that ended it; -1 when nothing runs.
+    pid_t Pid() const { return m_pid; }
+    // Sends the signal, then waits (30 s, then SIGKILL): the exit status, or
+    // 128 and the signal that ended it; -1 when nothing runs. A program that
+    // gives the desktop its settings back and writes its store on the way
+    // out may take seconds for it on a busy disk.
     int Stop(int signal = SIGTERM);
 
 private:
     pid_t m_pid = -1;
 };
 
-// Waits (bounded) until something accepts connections on 127.0.0.1:port.
-bool WaitForListener(std::uint16_t port, int timeoutMs = 10000);
+// Waits (bounded) until something accepts connections on 127.0.0.1:port; by
+// default as long as a program's start may take on a busy machine.
+bool WaitForListener(std::uint16_t port, int timeoutMs = 30000);
 
 class Tinyproxy {
 public:
@@ -86,7 +90,7 @@ CommandOutput RunCommand(const std::string& command);
 // The file's bytes; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
 
-// Waits (bounded, ten seconds) until the file holds `text`.
+// Waits (bounded, thirty seconds) until the file holds `text`.
 bool WaitForText(const std::string& path, const std::string& text);
 
 // Descriptors and threads of this process right now (from /proc/self).

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "loopback.h"
 #include "peers.h"
 
 namespace {
@@ -263,7 +264,10 @@ TEST_F(QuillonUnderWine, TheEndOfTheSessionGivesTheUsersProxyBack) {
 
     Start();
     ASSERT_TRUE(testsupport::WaitForListener(kLocalPort, 60000)) << std::ifstream(Log()).rdbuf();
-    ASSERT_NE(Query(kInternetSettings).find("127.0.0.1:8080"), std::string::npos);
+    // The browser is pointed there once the engine listens: a moment later.
+    ASSERT_TRUE(testsupport::WaitFor(
+        [&] { return Query(kInternetSettings).find("127.0.0.1:8080") != std::string::npos; },
+        60000));
     const Output ended = RunCommand(Wine("wineboot --end-session"));
     EXPECT_EQ(ended.exitCode, 0) << ended.text;
     const std::string internet = Query(kInternetSettings);

@@ -72,14 +72,14 @@ TEST_F(DebianPackage, LintianFindsNoFaultAndTheDependenciesAreComputed) {
 
 TEST_F(DebianPackage, HoldsWhatTheDesktopAndTheSoftwareCentreRead) {
     for (const char* file :
-         {"usr/bin/quillon", "usr/bin/quillon-reg", "usr/share/quillon/index.htm",
-          "usr/share/applications/quillon.desktop",
+         {"usr/bin/quillon", "usr/bin/quillon-reg", "usr/bin/quillon-probe",
+          "usr/share/quillon/index.htm", "usr/share/applications/quillon.desktop",
           "usr/share/icons/hicolor/16x16/apps/quillon.png",
           "usr/share/icons/hicolor/32x32/apps/quillon.png",
           "usr/share/icons/hicolor/48x48/apps/quillon.png",
           "usr/share/icons/hicolor/256x256/apps/quillon.png", "usr/share/man/man1/quillon.1.gz",
-          "usr/share/man/man1/quillon-reg.1.gz", "usr/share/doc/quillon/copyright",
-          "usr/share/doc/quillon/changelog.gz"}) {
+          "usr/share/man/man1/quillon-reg.1.gz", "usr/share/man/man1/quillon-probe.1.gz",
+          "usr/share/doc/quillon/copyright", "usr/share/doc/quillon/changelog.gz"}) {
         EXPECT_TRUE(fs::is_regular_file(s_root + "/" + file)) << file;
     }
     // The metadata, its menu entry and icon checked together as a software
@@ -88,8 +88,9 @@ TEST_F(DebianPackage, HoldsWhatTheDesktopAndTheSoftwareCentreRead) {
     EXPECT_EQ(tree.exitCode, 0) << tree.text;
     EXPECT_NE(tree.text.find("example.quillon.Quillon"), std::string::npos) << tree.text;
     // The programs in the package carry no path into this build.
-    const auto paths = RunCommand("strings " + s_root + "/usr/bin/quillon " + s_root +
-                                  "/usr/bin/quillon-reg | grep -F " QUILLON_BUILD_DIR);
+    const auto paths =
+        RunCommand("strings " + s_root + "/usr/bin/quillon " + s_root + "/usr/bin/quillon-reg " +
+                   s_root + "/usr/bin/quillon-probe | grep -F " QUILLON_BUILD_DIR);
     EXPECT_NE(paths.exitCode, 0) << paths.text;
 }
 

@@ -300,7 +300,7 @@ bool HostilePeer::Meet(Behaviour behaviour, net::SocketHandle s) {
             Send(s,
                  "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
                      std::to_string(kResetAnnounced) + "\r\n\r\n" + std::string(kResetSent, 'x'));
-            WaitFor([&] { return Unsent(s) == 0 || Stopping(); }, 2000);
+            WaitFor([&] { return Unsent(s) == 0 || Stopping(); });
             return true;
         case Behaviour::kTrickle: {
             const std::string response =

@@ -40,8 +40,10 @@ std::string ResponseBody(const std::string& message);
 // True when the peer has closed the connection (a receive returns 0 or fails).
 bool PeerClosed(const net::Socket& s);
 
-// Waits (bounded) until pred() holds; returns its last value.
-bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 5000);
+// Waits (bounded) until pred() holds; returns its last value. The default
+// bound is as generous as a receive's: what comes at once on an idle machine
+// may take seconds on a busy one.
+bool WaitFor(const std::function<bool()>& pred, int timeoutMs = kReceiveTimeoutMs);
 
 // Accepts connections on a free loopback port and runs the handler for each
 // on its own thread. The destructor stops accepting and joins the handlers.
