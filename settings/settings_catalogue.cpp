@@ -33,7 +33,8 @@ SettingsCatalogue::SettingsCatalogue(IRegistryStore& store)
       DeleteAddresses(Number(store, "DeleteAddresses", 1)),
       DeleteHistory(Number(store, "DeleteHistory", 1)),
       Minimize(Number(store, "Minimize", 0)),
-      RunFirst(Number(store, "RunFirst", 0)) {}
+      RunFirst(Number(store, "RunFirst", 0)),
+      AutoSwitch(Number(store, "AutoSwitch", 1)) {}
 
 RegistryDword NrOfBlockPopups(IRegistryStore& store) {
     return Number(store, "NrOfBlockPopups", 0);

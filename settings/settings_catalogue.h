@@ -1,4 +1,4 @@
-// Every persistent setting of the program. The twelve long-lived ones are
+// Every persistent setting of the program. The thirteen long-lived ones are
 // members of one catalogue, built in the order below (each reads its value
 // once as it is built) and destroyed in reverse; the others are built for one
 // operation by the functions at the end.
@@ -31,6 +31,7 @@ struct SettingsCatalogue {
     RegistryDword DeleteHistory;
     RegistryDword Minimize;  // 1 once the main window has been shown at a start
     RegistryDword RunFirst;  // 1 once the proxy list was fetched on first run
+    RegistryDword AutoSwitch;  // 1: a chosen proxy that stops answering is replaced
 };
 
 // The process-wide catalogue, over the process's store, built at its first

@@ -63,6 +63,7 @@ TEST(SettingsCatalogue, EmptyStoreGivesTheDefaults) {
     }
     EXPECT_EQ(settings.Minimize.Get(), 0u);
     EXPECT_EQ(settings.RunFirst.Get(), 0u);
+    EXPECT_EQ(settings.AutoSwitch.Get(), 1u);
     EXPECT_EQ(NrOfBlockPopups(store).Get(), 0u);
     EXPECT_EQ(TMPProxy(store).Get(), "");
     EXPECT_EQ(AppFullPath(store).Get(), "");
@@ -75,7 +76,7 @@ TEST(SettingsCatalogue, EachSettingReadsItsOwnValueInCatalogueOrder) {
     const std::vector<std::string> numbers = {"UseProxy",        "BlockPopups",    "EnableJS",
                                               "EnableActiveX",   "ClearTmpFiles",  "ClearCookies",
                                               "DeleteAddresses", "DeleteHistory",  "Minimize",
-                                              "RunFirst",        "NrOfBlockPopups"};
+                                              "RunFirst",        "AutoSwitch",     "NrOfBlockPopups"};
     auto key = fake.CreateKey(kHklm, "SOFTWARE\\quillon");
     for (std::size_t i = 0; i < numbers.size(); ++i) {
         std::string bytes = {static_cast<char>(10 + i), 0, 0, 0};
@@ -91,16 +92,17 @@ TEST(SettingsCatalogue, EachSettingReadsItsOwnValueInCatalogueOrder) {
     EXPECT_EQ(log.reads, (std::vector<std::string>{
                              "AppPath", "UseProxy", "ProxyName", "BlockPopups", "EnableJS",
                              "EnableActiveX", "ClearTmpFiles", "ClearCookies", "DeleteAddresses",
-                             "DeleteHistory", "Minimize", "RunFirst"}));
+                             "DeleteHistory", "Minimize", "RunFirst", "AutoSwitch"}));
     RegistryDword* byNumber[] = {&settings.UseProxy,        &settings.BlockPopups,
                                  &settings.EnableJS,        &settings.EnableActiveX,
                                  &settings.ClearTmpFiles,   &settings.ClearCookies,
                                  &settings.DeleteAddresses, &settings.DeleteHistory,
-                                 &settings.Minimize,        &settings.RunFirst};
+                                 &settings.Minimize,        &settings.RunFirst,
+                                 &settings.AutoSwitch};
     for (std::size_t i = 0; i < std::size(byNumber); ++i) {
         EXPECT_EQ(byNumber[i]->Get(), 10u + i) << numbers[i];
     }
-    EXPECT_EQ(NrOfBlockPopups(fake).Get(), 20u);
+    EXPECT_EQ(NrOfBlockPopups(fake).Get(), 21u);
     EXPECT_EQ(settings.AppPath.Get(), "/opt/quillon/");
     EXPECT_EQ(settings.ProxyName.Get(), "10.0.0.1:3128");
     EXPECT_EQ(TMPProxy(fake).Get(), "10.0.0.2:80");
