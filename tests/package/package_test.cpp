@@ -68,6 +68,9 @@ TEST_F(DebianPackage, LintianFindsNoFaultAndTheDependenciesAreComputed) {
         EXPECT_NE(depends.find(library), std::string::npos) << library << " in " << depends;
     }
     EXPECT_EQ(Field("Version"), std::string(QUILLON_VERSION) + "\n");
+    // Without Qt's Wayland platform a Wayland session gets the program under
+    // XWayland, where a second start cannot bring its window forward.
+    EXPECT_NE(Field("Recommends").find("qt6-wayland"), std::string::npos) << Field("Recommends");
 }
 
 TEST_F(DebianPackage, HoldsWhatTheDesktopAndTheSoftwareCentreRead) {
