@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,19 +13,29 @@ class FakeSettingsPageView final : public ISettingsPageView {
 public:
     void ShowEntries(const ProxyEntries& entries) override {
         items.assign(entries.begin(), entries.end());
+        marks.clear();
         ++shown;
+    }
+    void ShowEntryChecks(const std::vector<EntryCheck>& checks) override {
+        for (const EntryCheck& check : checks) {
+            marks[check.row] = check.result;
+        }
     }
     void SetEnableCheck(bool on) override { checked = on; }
     bool EnableCheck() override { return checked; }
+    void SetAutoSwitchCheck(bool on) override { autoSwitch = on; }
+    bool AutoSwitchCheck() override { return autoSwitch; }
     std::string SelectedItemText() override { return selected; }
     std::string EditText() override { return edit; }
     void SetEditText(const std::string& text) override { edit = text; }
     int RunAddProxyDialog() override { return addProxy ? addProxy() : 2; }
     void OpenFile(std::string_view file) override { opened.emplace_back(file); }
 
-    std::vector<std::string> items;  // as the list holds them
-    int shown = 0;                   // hand-overs of entries
+    std::vector<std::string> items;                 // as the list holds them
+    int shown = 0;                                  // hand-overs of entries
+    std::map<std::size_t, ProxyCheckResult> marks;  // by row
     bool checked = false;
+    bool autoSwitch = false;
     std::string selected, edit;
     std::function<int()> addProxy;
     std::vector<std::string> opened;

@@ -27,17 +27,28 @@ private:
 
 CSettingsPage::CSettingsPage(SettingsCatalogue& settings, IRegistryStore& store,
                              std::string_view appPath, IConnectionOptions& browser,
-                             IMessageBox& messages, IProxyProbe& probe, ISettingsPageHost& host)
+                             IMessageBox& messages, IProxyProbe& probe, ISettingsPageHost& host,
+                             const SettingsPageChecks& checks)
     : m_settings(settings),
       m_store(store),
       m_listFile(appPath, messages),
       m_browser(browser),
       m_messages(messages),
       m_probe(probe),
-      m_host(host) {}
+      m_host(host),
+      m_appPath(appPath),
+      m_results(checks.results != nullptr ? *checks.results : m_ownResults),
+      m_check(checks.post, checks.options) {}
 
 bool CSettingsPage::OnInitDialog(ISettingsPageView& view) {
     view.SetEnableCheck(m_enable == 1);
+    view.SetAutoSwitchCheck(m_settings.AutoSwitch.Get() != 0);
+    // The marks of the last check show with the list, before this one's.
+    ProxyCheckTable lastCheck;
+    if (!Wait([&](std::stop_token) { ReadProxyCheckFile(m_appPath, lastCheck); })) {
+        return true;
+    }
+    m_results.Replace(std::move(lastCheck));
     if (m_settings.RunFirst.Get() == 0) {
         // The first download goes direct, unless a stored proxy switched
         // anonymous browsing on at start: then the browser has to stay
@@ -53,6 +64,7 @@ bool CSettingsPage::OnInitDialog(ISettingsPageView& view) {
             ProxyEntries stored;  // the list stored before, if any
             if (EntriesOf(text, stored)) {
                 List(view, stored);
+                Check(view, {m_listed.begin(), m_listed.end()});
             }
             return true;  // tried again at the next start
         }
@@ -77,6 +89,7 @@ bool CSettingsPage::OnInitDialog(ISettingsPageView& view) {
         return true;
     }
     List(view, entries);
+    Check(view, {m_listed.begin(), m_listed.end()});
     const std::string proxy = m_settings.ProxyName.Get();
     if (!proxy.empty()) {
         view.SetEditText(proxy);
@@ -96,9 +109,42 @@ bool CSettingsPage::EntriesOf(std::string_view text, ProxyEntries& entries) {
 }
 
 void CSettingsPage::List(ISettingsPageView& view, const ProxyEntries& entries) {
-    if (!entries.SameAs(m_listed)) {
-        m_listed = entries;
-        view.ShowEntries(m_listed);
+    if (entries.SameAs(m_listed)) {
+        return;
+    }
+    m_listed = entries;
+    view.ShowEntries(m_listed);
+    std::vector<EntryCheck> checks;
+    const ProxyCheckTable checked = m_results.Snapshot();
+    for (const ProxyCheckResult& result : checked.All()) {
+        const std::size_t row = m_listed.Find(result.endpoint);
+        if (row < m_listed.Size()) {
+            checks.push_back({row, result});
+        }
+    }
+    if (!checks.empty()) {
+        view.ShowEntryChecks(checks);
+    }
+}
+
+void CSettingsPage::Check(ISettingsPageView& view, std::vector<std::string> endpoints) {
+    m_view = &view;
+    m_check.Start(std::move(endpoints),
+                  {[this](const ProxyCheckResult& result) { OnChecked(result); },
+                   [this](ProxyCheckRun::Outcome outcome) {
+                       if (outcome == ProxyCheckRun::Outcome::kDone) {
+                           // Quietly: the results are kept for the next start
+                           // only, and the old file stays when this fails.
+                           WriteProxyCheckFile(m_appPath, m_results.Snapshot());
+                       }
+                   }});
+}
+
+void CSettingsPage::OnChecked(const ProxyCheckResult& result) {
+    m_results.Put(result);
+    const std::size_t row = m_listed.Find(result.endpoint);
+    if (m_view != nullptr && row < m_listed.Size()) {
+        m_view->ShowEntryChecks({{row, result}});
     }
 }
 
@@ -135,6 +181,9 @@ void CSettingsPage::OnAddNewProxy(ISettingsPageView& view) {
     }
     const std::string text = TMPProxy(m_store).Get();
     Test(text, [&] { view.SetEditText(text); });
+    if (IsEntryText(text)) {
+        Check(view, {text});
+    }
 }
 
 void CSettingsPage::OnUpdateProxyList(ISettingsPageView& view) {
@@ -148,6 +197,9 @@ void CSettingsPage::OnUpdateProxyList(ISettingsPageView& view) {
         return;
     }
     List(view, entries);
+    if (!text.empty()) {
+        Check(view, {m_listed.begin(), m_listed.end()});
+    }
     if (!fetched) {
         return;
     }
@@ -157,6 +209,7 @@ void CSettingsPage::OnUpdateProxyList(ISettingsPageView& view) {
 
 void CSettingsPage::OnSaveSettings(ISettingsPageView& view) {
     m_enable = static_cast<int>(SwitchValue(view.EnableCheck()));
+    m_settings.AutoSwitch.Set(view.AutoSwitchCheck() ? 1 : 0);
     const std::string text = view.EditText();
     m_host.SetCachedUseProxy(m_enable);
     m_host.ApplyProxySelection(text);

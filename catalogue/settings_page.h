@@ -4,12 +4,16 @@
 // clicks.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "connection_options.h"
 #include "message_box.h"
+#include "proxy_check_results.h"
 #include "proxy_list.h"
+#include "proxy_list_check.h"
 #include "proxy_probe.h"
 #include "responsive_wait.h"
 #include "settings_catalogue.h"
@@ -22,12 +26,15 @@ enum SettingsControl : int {
     kSettingsProxyList = 1028,
     kSettingsSave = 1029,
     kSettingsHelp = 1030,
+    kSettingsAutoSwitch = 1031,
     kAddProxyEdit = 1022,
 };
 
 inline constexpr const char* kSettingsPageTitle = "Settings";
 inline constexpr const char* kListUpdatedText = "Proxy List Updated";
 inline constexpr const char* kEnterProxyText = "Please enter a proxy address";
+inline constexpr const char* kAutoSwitchText =
+    "Switch to a working proxy when this one stops answering";
 
 class ISettingsPageView {
 public:
@@ -35,10 +42,18 @@ public:
     // The selection list now holds these entries, in this order: the ones it
     // held are among them, in the same order. Adding never picks an item nor
     // touches the edit field.
+    // Every entry shows as not checked after it, until ShowEntryChecks.
     virtual void ShowEntries(const ProxyEntries& entries) = 0;
+    // The marks of these rows (of the entries last shown), drawn from the
+    // results by MarkKind, IsStale and MarkText; the other rows keep theirs.
+    // The texts of the entries stay as they are.
+    virtual void ShowEntryChecks(const std::vector<EntryCheck>& checks) = 0;
     // The enable check box.
     virtual void SetEnableCheck(bool checked) = 0;
     virtual bool EnableCheck() = 0;
+    // The "switch to a working proxy" check box.
+    virtual void SetAutoSwitchCheck(bool checked) = 0;
+    virtual bool AutoSwitchCheck() = 0;
     // The selection list: the text of the item now selected, and the text of
     // its edit field.
     virtual std::string SelectedItemText() = 0;
@@ -65,12 +80,22 @@ public:
     virtual void StartProxyGenerator() = 0;
 };
 
+// Where the list check of the page reports.
+struct SettingsPageChecks {
+    // The latest results, kept beside the list in the application folder;
+    // none: the page keeps them to itself.
+    ProxyCheckResults* results = nullptr;
+    // To the window's thread; none: nothing is checked.
+    std::shared_ptr<IWindowPost> post;
+    ProxyCheckOptions options;  // the vendor's judge unless a test names one
+};
+
 class CSettingsPage {
 public:
     // `appPath` is the application folder copied at start-up.
     CSettingsPage(SettingsCatalogue& settings, IRegistryStore& store, std::string_view appPath,
                   IConnectionOptions& browser, IMessageBox& messages, IProxyProbe& probe,
-                  ISettingsPageHost& host);
+                  ISettingsPageHost& host, const SettingsPageChecks& checks = {});
 
     // Runs once, when the sheet creates the page. True: set the default focus.
     bool OnInitDialog(ISettingsPageView& view);
@@ -93,8 +118,13 @@ private:
     // The entries of a list text that are not listed yet, built away from
     // the window's thread; false when the program is ending.
     bool EntriesOf(std::string_view text, ProxyEntries& entries);
-    // Hands the view what it does not hold yet.
+    // Hands the view what it does not hold yet, with the marks of the
+    // entries checked so far.
     void List(ISettingsPageView& view, const ProxyEntries& entries);
+    // Checks the entries in the background; their marks follow as results
+    // come, on the view the page was last shown in.
+    void Check(ISettingsPageView& view, std::vector<std::string> endpoints);
+    void OnChecked(const ProxyCheckResult& result);
     // The probe's figures taken in the host's wait, with its messages.
     void Test(const std::string& text, const std::function<void()>& onAvailable = {});
 
@@ -107,6 +137,12 @@ private:
     ISettingsPageHost& m_host;
     int m_enable = 0;
     ProxyEntries m_listed;  // what the selection list holds
+    std::string m_appPath;
+    ProxyCheckResults m_ownResults;
+    ProxyCheckResults& m_results;
+    ISettingsPageView* m_view = nullptr;  // where the marks of a running check go
+    // Last: stopped before anything its results reach goes.
+    ProxyListCheck m_check;
 };
 
 // The Add Proxy dialog's OK: keeps a non-empty text in TMPProxy, warns about

@@ -2,7 +2,10 @@
 // server on loopback and a list folder of the test's own.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "catalogue_test_support.h"
@@ -11,6 +14,7 @@
 #include "fake_registry_store.h"
 #include "fake_settings_page_view.h"
 #include "settings_page.h"
+#include "socket_shim.h"
 #include "vendor_url.h"
 
 namespace {
@@ -34,7 +38,8 @@ protected:
         m_vendor.AnswerBody("/licensing/ProxyGenerator/proxylist.txt", "a:1\nb:2\n");
     }
     CSettingsPage Page(const std::string& appPath) {
-        return CSettingsPage(m_settings, m_store, appPath, m_browser, m_messages, m_probe, m_host);
+        return CSettingsPage(m_settings, m_store, appPath, m_browser, m_messages, m_probe, m_host,
+                             {&m_results, nullptr, {}});
     }
     std::vector<std::string> Texts() {
         std::vector<std::string> texts;
@@ -53,6 +58,7 @@ protected:
     Probe m_probe;
     Host m_host;
     PageView m_view;
+    ProxyCheckResults m_results;
 };
 
 // The fetch and the load that follows it bring the same entries: each is
@@ -114,9 +120,10 @@ TEST_F(SettingsPageTest, EachUpdateAddsWhatIsNewAndStartsTheGenerator) {
     EXPECT_EQ(m_view.shown, 2);  // the second update brought nothing new
     EXPECT_EQ(m_host.log, (Items{"generator", "generator"}));
     EXPECT_EQ(Texts(), (Items{": Proxy List Updated", ": Proxy List Updated"}));
-    // The read at start, each update's download and building of entries:
-    // each in the window's wait, never on its thread.
-    EXPECT_EQ(m_host.wait.runs, 1 + 2 + 2);
+    // The reads at start (the last check's results, the list), each
+    // update's download and building of entries: each in the window's
+    // wait, never on its thread.
+    EXPECT_EQ(m_host.wait.runs, 2 + 2 + 2);
 }
 
 // Told to end while it waits, the page ends its operation without a word:
@@ -246,6 +253,124 @@ TEST_F(SettingsPageTest, EnableSaveAndHelpGoThroughTheMainWindow) {
     EXPECT_EQ(m_view.opened, (Items{"index.htm"}));
     EXPECT_EQ(page.EnableFlag(), 0);
     EXPECT_TRUE(m_messages.shown.empty());  // the page itself stores nothing
+
+    // The switch-over box alone is the page's to store.
+    m_view.autoSwitch = false;
+    page.OnSaveSettings(m_view);
+    EXPECT_EQ(m_settings.AutoSwitch.Get(), 0u);
+    PageView shown;
+    page.OnInitDialog(shown);
+    EXPECT_FALSE(shown.autoSwitch);
+}
+
+TEST(EntryMarkTest, EachStateAndGradeHasItsMarkAndWords) {
+    const auto now = std::chrono::system_clock::now();
+    ProxyCheckResult result{
+        "a:1", ProxyState::kAlive, 120, ProxyGrade::kElite, true, now - std::chrono::seconds(150)};
+    EXPECT_EQ(MarkKind(&result), EntryMarkKind::kElite);
+    EXPECT_EQ(MarkText(&result, now), "alive, 120 ms, elite, HTTPS yes, checked 2 minutes ago");
+    result.grade = ProxyGrade::kTransparent;
+    result.https = false;
+    EXPECT_EQ(MarkKind(&result), EntryMarkKind::kTransparent);
+    EXPECT_EQ(MarkText(&result, now),
+              "alive, 120 ms, transparent, HTTPS no, checked 2 minutes ago");
+    result.grade = ProxyGrade::kNone;
+    EXPECT_EQ(MarkKind(&result), EntryMarkKind::kUngraded);
+    result.state = ProxyState::kBad;
+    result.checkedAt = now - std::chrono::hours(25);
+    EXPECT_EQ(MarkKind(&result), EntryMarkKind::kBad);
+    EXPECT_EQ(MarkText(&result, now), "bad: no valid answer, checked 1 day ago");
+    EXPECT_TRUE(IsStale(result, now));
+    result.state = ProxyState::kDead;
+    result.checkedAt = now + std::chrono::hours(1);  // a clock set back: fresh
+    EXPECT_EQ(MarkText(&result, now), "dead, checked just now");
+    EXPECT_FALSE(IsStale(result, now));
+    EXPECT_EQ(MarkKind(nullptr), EntryMarkKind::kUnchecked);
+    EXPECT_EQ(MarkText(nullptr, now), "not checked yet");
+    // Edges of the age's words.
+    using std::chrono::seconds;
+    EXPECT_EQ(AgeText(seconds(59)), "just now");
+    EXPECT_EQ(AgeText(seconds(60)), "1 minute ago");
+    EXPECT_EQ(AgeText(seconds(3599)), "59 minutes ago");
+    EXPECT_EQ(AgeText(seconds(3600)), "1 hour ago");
+    EXPECT_EQ(AgeText(seconds(86399)), "23 hours ago");
+    EXPECT_EQ(AgeText(seconds(3 * 86400 + 5)), "3 days ago");
+}
+
+// The last check's results, read at start, mark the list at once; the
+// texts stay the endpoints.
+TEST_F(SettingsPageTest, TheLastChecksResultsMarkTheListAtStart) {
+    m_settings.RunFirst.Set(1);
+    m_folder.Write("proxylist.txt", "c:3\r\r\na:1\r\r\nb:2\r\r\n");
+    const auto now = std::chrono::system_clock::now();
+    ProxyCheckTable last;
+    last.Put({"b:2", ProxyState::kAlive, 80, ProxyGrade::kAnonymous, true,
+              std::chrono::floor<std::chrono::seconds>(now)});
+    last.Put({"c:3", ProxyState::kDead, 0, ProxyGrade::kNone, false,
+              std::chrono::floor<std::chrono::seconds>(now - std::chrono::hours(72))});
+    last.Put({"gone:4", ProxyState::kBad, 0, ProxyGrade::kNone, false,
+              std::chrono::floor<std::chrono::seconds>(now)});
+    ASSERT_EQ(WriteProxyCheckFile(m_folder.AppPath(), last), FileError::None);
+    CSettingsPage page = Page(m_folder.AppPath());
+    page.OnInitDialog(m_view);
+    EXPECT_EQ(m_view.items, (Items{"a:1", "b:2", "c:3"}));
+    ASSERT_EQ(m_view.marks.size(), 2u);
+    EXPECT_EQ(MarkKind(&m_view.marks.at(1)), EntryMarkKind::kAnonymous);
+    EXPECT_EQ(MarkText(&m_view.marks.at(2), now), "dead, checked 3 days ago");
+    EXPECT_TRUE(IsStale(m_view.marks.at(2), now));
+    EXPECT_EQ(m_results.Snapshot().Size(), 3u);  // an entry no longer listed keeps its result
+}
+
+// Each load checks the list in the background (nothing here runs one: no
+// post); a new one replaces the running check, and the end of the page
+// never waits for a proxy that does not answer.
+TEST_F(SettingsPageTest, EachLoadChecksTheListAndTheEndStopsTheCheckAtOnce) {
+    m_settings.RunFirst.Set(1);
+    net::SocketLibrary library;
+    // A listener that never accepts: a check through it waits for its limit.
+    net::Socket silent(net::OpenTcp());
+    ASSERT_TRUE(net::BindIPv4(silent.Get(), net::kLoopbackAddress, 0));
+    ASSERT_TRUE(net::Listen(silent.Get(), 8));
+    const std::string hanging = "127.0.0.1:" + std::to_string(net::LocalPort(silent.Get()));
+    const std::string dead = "127.0.0.1:" + std::to_string(testsupport::FreePort());
+    m_folder.Write("proxylist.txt", dead + "\r\r\n");
+    m_vendor.AnswerBody("/licensing/ProxyGenerator/proxylist.txt", hanging + "\n");
+    const auto post = std::make_shared<QueuedPost>();
+    ProxyCheckOptions options;
+    options.judgeUrl = m_vendor.BaseUrl() + std::string(kJudgeUrlPath);
+    options.connectLimit = kStopLimit;
+    options.entryLimit = kStopLimit;
+    auto page = std::make_unique<CSettingsPage>(m_settings, m_store, m_folder.AppPath(), m_browser,
+                                                m_messages, m_probe, m_host,
+                                                SettingsPageChecks{&m_results, post, options});
+    page->OnInitDialog(m_view);
+    // Refused at once: its mark, then the results file at the check's end.
+    ASSERT_TRUE(testsupport::WaitFor([&] {
+        post->RunPosted();
+        return m_folder.Read("proxycheck.txt").find(dead + "\tdead") != std::string::npos;
+    }));
+    ASSERT_EQ(m_view.marks.count(0), 1u);
+    EXPECT_EQ(m_view.marks[0].state, ProxyState::kDead);
+    EXPECT_EQ(m_view.items, (Items{dead}));
+
+    page->OnUpdateProxyList(m_view);
+    m_view.marks.clear();  // what the load showed of the last check
+    const std::size_t deadRow = dead < hanging ? 0 : 1;
+    ASSERT_TRUE(testsupport::WaitFor([&] {
+        post->RunPosted();
+        return m_view.marks.count(deadRow) == 1;
+    }));
+    EXPECT_EQ(m_view.marks.size(), 1u);  // the silent one is still waited for
+
+    std::atomic<bool> gone{false};
+    std::jthread closing([&] {
+        page.reset();
+        gone = true;
+    });
+    EXPECT_TRUE(testsupport::WaitFor([&] { return gone.load(); }, kStopWithinMs));
+    closing.join();
+    post->RunPosted();  // what came after the end reaches nobody
+    EXPECT_EQ(m_view.marks.size(), 1u);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "request_thread.h"
 #include "socket_shim.h"
 #include "thread_start.h"
+#include "upstream_failover.h"
 
 namespace {
 // A browser opens many connections at once; when the queue is full the rest
@@ -32,19 +33,9 @@ struct CProxyServer::ListenerRun {
     std::mutex endMutex;
     std::condition_variable endSignal;
     bool ended = false;
-    // Replaced when the upstream changes while listening; each connection
-    // keeps the one current when it was accepted.
-    std::mutex contextMutex;
-    std::shared_ptr<const ConnectionContext> context;
-
-    std::shared_ptr<const ConnectionContext> Context() {
-        std::lock_guard<std::mutex> lock(contextMutex);
-        return context;
-    }
-    void SetContext(std::shared_ptr<const ConnectionContext> next) {
-        std::lock_guard<std::mutex> lock(contextMutex);
-        context = std::move(next);
-    }
+    // Its upstream, replaced when the upstream changes while listening;
+    // each connection keeps the one current when it was accepted.
+    std::shared_ptr<UpstreamRoute> route;
 };
 
 CProxyServer::~CProxyServer() {
@@ -54,15 +45,15 @@ CProxyServer::~CProxyServer() {
 bool CProxyServer::Start(int localPort, int useProxy, const std::string& proxyHost, int proxyPort,
                          const std::string& userName, const std::string& password) {
     const auto port = static_cast<std::uint16_t>(localPort);
-    const auto contextFor = [&](const net::Endpoint& listener) {
+    const auto contextFor = [&](const ListenerRun& run) {
         return std::make_shared<const ConnectionContext>(ConnectionContext{
             MakeUpstreamSettings(useProxy, proxyHost, proxyPort, userName, password),
-            m_filterFactory, listener});
+            m_filterFactory, run.endpoint, run.route});
     };
     if (IsRunning() != 0 && (port == 0 || port == m_run->endpoint.port)) {
         // Keeping the socket means no moment in which the port is free for
         // another program, or refuses the browser.
-        m_run->SetContext(contextFor(m_run->endpoint));
+        m_run->route->Set(contextFor(*m_run));
         return true;
     }
     Stop();
@@ -79,7 +70,8 @@ bool CProxyServer::Start(int localPort, int useProxy, const std::string& proxyHo
         return false;
     }
     run->endpoint = {net::kLoopbackAddress, net::LocalPort(listening.Get())};
-    run->context = contextFor(run->endpoint);
+    run->route = std::make_shared<UpstreamRoute>(m_failover);
+    run->route->Set(contextFor(*run));
     run->socket.store(listening.Release());
     if (!engine::StartDetached([run] { ListenThread(run); })) {
         net::CloseOnce(run->socket);
@@ -136,9 +128,10 @@ void CProxyServer::ListenThread(const std::shared_ptr<ListenerRun>& run) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
-        engine::StartDetached([browser = std::move(accepted), context = run->Context()]() mutable {
-            RequestThread(std::move(browser), std::move(context));
-        });
+        engine::StartDetached(
+            [browser = std::move(accepted), context = run->route->Current()]() mutable {
+                RequestThread(std::move(browser), std::move(context));
+            });
     }
     net::CloseOnce(run->socket);
 }

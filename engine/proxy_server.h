@@ -5,6 +5,8 @@
 
 #include "connection_filter.h"
 
+class IUpstreamFailover;
+
 // The local proxy engine: a listener on 127.0.0.1 that hands every browser
 // connection to a request worker, which relays it to the upstream side.
 class CProxyServer {
@@ -35,6 +37,12 @@ public:
     void SetFilterFactory(std::shared_ptr<IConnectionFilterFactory> factory) {
         m_filterFactory = std::move(factory);
     }
+    // Asked for another proxy when the one in use stops answering (several
+    // failed connects in a short while); from the next Start on that
+    // listens anew. None: the browser is told of each failure.
+    void SetFailover(std::shared_ptr<IUpstreamFailover> failover) {
+        m_failover = std::move(failover);
+    }
 
 private:
     struct ListenerRun;
@@ -42,4 +50,5 @@ private:
 
     std::shared_ptr<ListenerRun> m_run;  // the current run; empty when idle
     std::shared_ptr<IConnectionFilterFactory> m_filterFactory;
+    std::shared_ptr<IUpstreamFailover> m_failover;
 };

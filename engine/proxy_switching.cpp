@@ -1,7 +1,6 @@
 #include "proxy_switching.h"
 
 #include "socket_shim.h"
-#include "text_number.h"
 #include "upstream_failure.h"
 
 namespace {
@@ -20,14 +19,6 @@ std::string PortTakenText(int port) {
 }
 
 }  // namespace
-
-ProxyEndpoint ParseProxyEndpoint(const std::string& text) {
-    const std::size_t colon = text.find(':');
-    if (colon == std::string::npos) {
-        return {"", AtoiText(text)};
-    }
-    return {text.substr(0, colon), AtoiText(std::string_view(text).substr(colon + 1))};
-}
 
 ProxySwitching::ProxySwitching(CProxyServer& server, IConnectionOptions& browser,
                                SettingsCatalogue& settings, IProxySwitchingHost& host,

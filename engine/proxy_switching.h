@@ -10,17 +10,9 @@
 #include "proxy_server.h"
 #include "responsive_wait.h"
 #include "settings_catalogue.h"
+#include "upstream_failover.h"  // ProxyEndpoint
 
 inline constexpr int kLocalProxyPort = 8080;
-
-// A proxy endpoint text ("host:port") split as everywhere in the program:
-// the host is the text before the first ":" (empty without one); the port is
-// atoi of the text after it (of the whole text without one).
-struct ProxyEndpoint {
-    std::string host;
-    int port = 0;
-};
-ProxyEndpoint ParseProxyEndpoint(const std::string& text);
 
 // What proxy switching needs of the main window.
 class IProxySwitchingHost {

@@ -6,6 +6,7 @@
 
 #include "relay.h"
 #include "request_head.h"
+#include "upstream_failover.h"
 #include "upstream_failure.h"
 
 namespace {
@@ -60,20 +61,37 @@ void RequestThread(net::Socket accepted, std::shared_ptr<const ConnectionContext
     // is declared first so that it outlives the sockets of this function.
     net::SocketLibrary library;
     net::Socket browser = std::move(accepted);
-    const UpstreamSettings& upstream = context->upstream;
 
     char first[kHeadReadSize];
     int received = net::Receive(browser.Get(), first, kHeadReadSize);
     std::string_view read(first, received > 0 ? static_cast<std::size_t>(received) : 0);
     RequestHead head = ParseRequestHead(read);
 
-    std::string host = upstream.useProxy != 0 ? upstream.proxyHost : head.targetHost;
-    int port = upstream.useProxy != 0 ? upstream.proxyPort : head.targetPort;
-    if (upstream.useProxy == 0 && head.targetHost.empty()) {
+    if (context->upstream.useProxy == 0 && head.targetHost.empty()) {
         return;
     }
-    net::Socket server(net::OpenTcp());
-    if (const auto failure = ConnectUpstream(server, host, port, context->listener)) {
+    net::Socket server;
+    // Nothing has reached the browser before the connect succeeds, so a
+    // request can move to another upstream unseen; once, to stay bounded.
+    for (bool retried = false;; retried = true) {
+        const UpstreamSettings& upstream = context->upstream;
+        const std::string host = upstream.useProxy != 0 ? upstream.proxyHost : head.targetHost;
+        const int port = upstream.useProxy != 0 ? upstream.proxyPort : head.targetPort;
+        server = net::Socket(net::OpenTcp());
+        const auto failure = ConnectUpstream(server, host, port, context->listener);
+        const std::shared_ptr<UpstreamRoute> route = context->route.lock();
+        if (!failure) {
+            if (route) {
+                route->Connected(context);
+            }
+            break;
+        }
+        std::shared_ptr<const ConnectionContext> next =
+            route ? route->ConnectFailed(context, *failure) : nullptr;
+        if (next && !retried) {
+            context = std::move(next);
+            continue;
+        }
         if (!read.empty()) {
             const bool tunnel = head.requestLine.rfind("CONNECT ", 0) == 0;
             const std::string answer = UpstreamFailureResponse(
@@ -95,7 +113,7 @@ void RequestThread(net::Socket accepted, std::shared_ptr<const ConnectionContext
     if (!read.empty()) {
         // Whatever the read held past the parsed lines (a body sent with the
         // head, a line cut off by the read's size) follows the head at once.
-        std::string out = RebuildRequestHead(head, upstream);
+        std::string out = RebuildRequestHead(head, context->upstream);
         out.append(read.substr(head.consumed));
         if (filter) {
             filter->OnRequestBytes(out);

@@ -20,6 +20,10 @@ public:
     }
     void CursorPosition(int& x, int& y) override { tray.CursorPosition(x, y); }
     void ShowWindow(WindowShow how) override { tray.ShowWindow(how); }
+    void ShowNotification(const TrayIconRecord& r, const std::string& title,
+                          const std::string& text) override {
+        tray.ShowNotification(r, title, text);
+    }
 
     std::string LoadStringResource(int id) override {
         return id == kAboutStringResource ? aboutText : "";
@@ -36,6 +40,9 @@ public:
     void EndDialog(int result) override { tray.calls.push_back("end " + std::to_string(result)); }
     void RefreshControls() override {}
     void SetBusy(bool busy) override { tray.calls.push_back(busy ? "busy" : "not busy"); }
+    void ShowProxyChoice(const std::string& text) override {
+        tray.calls.push_back("proxy " + text);
+    }
 
     FakeTrayShell tray;
     std::string aboutText = "&About Quillon...";

@@ -28,6 +28,10 @@ public:
         x = 10;
         y = 20;
     }
+    void ShowNotification(const TrayIconRecord&, const std::string& title,
+                          const std::string& text) override {
+        calls.push_back("notify " + title + ": " + text);
+    }
     void ShowWindow(WindowShow how) override {
         static const char* const kNames[] = {"hide", "show", "minimize", "showdefault"};
         calls.push_back(std::string("window ") + kNames[static_cast<int>(how)]);

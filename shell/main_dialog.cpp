@@ -1,5 +1,9 @@
 #include "main_dialog.h"
 
+std::string SwitchedProxyText(const std::string& to, const std::string& from) {
+    return "Quillon switched to " + to + ": " + from + " stopped answering.";
+}
+
 CMainDialog::CMainDialog(IMainWindowView& view, const MainDialogServices& services)
     : CNotifyIconDialog(view),
       m_view(view),
@@ -8,8 +12,11 @@ CMainDialog::CMainDialog(IMainWindowView& view, const MainDialogServices& servic
                        services.settings.BlockPopups},
       m_cleaning(services.traces),
       m_switching(m_server, services.browser, services.settings, *this, services.localPort),
-      m_settingsPage(services.settings, services.store, services.appPath, services.browser,
-                     services.messages, services.probe, *this),
+      m_settingsPage(
+          services.settings, services.store, services.appPath, services.browser, services.messages,
+          services.probe, *this,
+          // Without a window nobody would see the list check.
+          SettingsPageChecks{&m_checkResults, services.post != nullptr ? m_post : nullptr, {}}),
       m_privacyPage(
           PrivacySettings{services.settings.BlockPopups, services.settings.EnableJS,
                           services.settings.EnableActiveX, services.settings.ClearTmpFiles,
@@ -18,6 +25,7 @@ CMainDialog::CMainDialog(IMainWindowView& view, const MainDialogServices& servic
           *this) {
     CopyFilterRules();
     m_server.SetFilterFactory(std::make_shared<HtmlFilterFactory>(m_filterRules, m_popups));
+    m_server.SetFailover(m_failover);
     RefreshSettingsCopies();
 }
 
@@ -25,6 +33,7 @@ CMainDialog::~CMainDialog() {
     // Whatever ends the run (Exit, a signal, the session's end), the pop-ups
     // counted so far are kept and the browser is not left pointing at a
     // port that nobody holds.
+    m_failover->Close();  // a connection's call that runs is waited for
     FoldBlockedPopups();
     OnEndSession();
     m_post->Close();
@@ -139,6 +148,40 @@ void CMainDialog::RefreshSettingsCopies() {
     m_deleteAddresses = s.DeleteAddresses.Get();
     m_deleteHistory = s.DeleteHistory.Get();
     m_switching.SetCachedUseProxy(static_cast<int>(s.UseProxy.Get()));
+    m_autoSwitch.store(s.AutoSwitch.Get());
+}
+
+void CMainDialog::ApplyProxySelection(const std::string& text) {
+    // The page has stored its AutoSwitch box by now.
+    m_autoSwitch.store(m_services.settings.AutoSwitch.Get());
+    m_switching.ApplyProxySelection(text);
+}
+
+std::optional<std::string> CMainDialog::Replacement(const std::string& failing) {
+    if (m_autoSwitch.load() == 0) {
+        return std::nullopt;
+    }
+    std::optional<std::string> next = m_checkResults.Best(failing);
+    if (next) {
+        m_post->Post([this, failing, to = *next] { OnProxyReplaced(failing, to); });
+    }
+    return next;
+}
+
+void CMainDialog::OnProxyReplaced(const std::string& from, const std::string& to) {
+    // Only while the engine still runs the failed choice: the user may have
+    // switched off or chosen another proxy meanwhile, and that stands.
+    SettingsCatalogue& s = m_services.settings;
+    const std::string stored = s.ProxyName.Get();
+    const ProxyEndpoint a = ParseProxyEndpoint(stored);
+    const ProxyEndpoint b = ParseProxyEndpoint(from);
+    if (!m_switching.IsOn() || a.host != b.host || a.port != b.port) {
+        return;
+    }
+    s.UseProxy.Set(1);
+    s.ProxyName.Set(to);
+    m_view.ShowProxyChoice(to);
+    ShowTrayNotification(kMainWindowTitle, SwitchedProxyText(to, stored));
 }
 
 void CMainDialog::RefreshControls() {

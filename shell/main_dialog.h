@@ -4,6 +4,7 @@
 // The toolkit's view draws and forwards.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,7 @@
 #include "responsive_wait.h"
 #include "settings_catalogue.h"
 #include "settings_page.h"
+#include "upstream_failover.h"
 #include "window_post.h"
 
 inline constexpr const char* kMainWindowTitle = "Quillon";
@@ -53,7 +55,13 @@ public:
     // A wait runs (the window answers but takes no commands): the busy
     // cursor, the window's controls and the tray's "Enable Quillon" off.
     virtual void SetBusy(bool busy) = 0;
+    // The proxy now in use, as the Settings page's selection (when the page
+    // exists; it reads the stored one when it is made).
+    virtual void ShowProxyChoice(const std::string& text) = 0;
 };
+
+// What the tray says when a proxy that stopped answering was replaced.
+std::string SwitchedProxyText(const std::string& to, const std::string& from);
 
 // The services the window works with, built by the start routine.
 struct MainDialogServices {
@@ -77,7 +85,8 @@ class CMainDialog final : public CNotifyIconDialog,
                           private IResponsiveWait,
                           private IProxySwitchingHost,
                           private ISettingsPageHost,
-                          private IPrivacyPageHost {
+                          private IPrivacyPageHost,
+                          private IUpstreamFailover {
 public:
     CMainDialog(IMainWindowView& view, const MainDialogServices& services);
     ~CMainDialog() override;
@@ -103,6 +112,8 @@ public:
     void HideToTray();
 
     CSettingsPage& SettingsPage() { return m_settingsPage; }
+    // The list check's latest results, as the Settings page keeps them.
+    ProxyCheckResults& CheckResults() { return m_checkResults; }
     // The Privacy page's initialisation, with the pop-ups counted so far
     // stored first so that the page shows them.
     bool InitPrivacyPage(IPrivacyPageView& view);
@@ -128,14 +139,17 @@ private:
     void SetCachedUseProxy(int value) override { m_switching.SetCachedUseProxy(value); }
     bool AnonymousBrowsingOn() const override { return m_switching.IsOn(); }
     void OnToggleProxy() override { m_switching.OnToggleProxy(); }
-    void ApplyProxySelection(const std::string& text) override {
-        m_switching.ApplyProxySelection(text);
-    }
+    void ApplyProxySelection(const std::string& text) override;
     void StartProxyGenerator() override { m_generator.Start(); }
     // IPrivacyPageHost
     void FilterSwitchesSaved() override { CopyFilterRules(); }
     void RestartCleaningWorker(std::uint32_t temporaryFiles, std::uint32_t cookies,
                                std::uint32_t typedAddresses, std::uint32_t history) override;
+    // IUpstreamFailover, on a connection's thread: the best live entry of
+    // the list check when AutoSwitch is on; the window hears of it by post.
+    std::optional<std::string> Replacement(const std::string& failing) override;
+    // On the window's thread, after the engine has moved from `from` to `to`.
+    void OnProxyReplaced(const std::string& from, const std::string& to);
 
     // Hidden behind the tray icon; without one (a desktop with no
     // notification area) minimised instead, so that it is never lost.
@@ -152,6 +166,10 @@ private:
     // Shared with the connections, which may outlive this window.
     std::shared_ptr<LiveFilterRules> m_filterRules = std::make_shared<LiveFilterRules>();
 
+    // Handed to threads that may outlive the window; closed when it goes.
+    std::shared_ptr<ClosablePost> m_post = std::make_shared<ClosablePost>(m_services.post);
+    ProxyCheckResults m_checkResults;
+
     // Destroyed in reverse: pages, proxy server, generator, cleaning worker.
     CleaningWorker m_cleaning;
     ProxyGeneratorWorker m_generator;
@@ -164,8 +182,13 @@ private:
     CSettingsPage m_settingsPage;
     CPrivacyPage m_privacyPage;
     bool m_firstMinimize = true;
-    // Handed to threads that may outlive the window; closed when it goes.
-    std::shared_ptr<ClosablePost> m_post = std::make_shared<ClosablePost>(m_services.post);
     InlineWait m_inlineWait;
     int m_waits = 0;  // waits running now (one may start inside another)
+    // The copy of AutoSwitch that connections read; taken at start and at
+    // every save.
+    std::atomic<std::uint32_t> m_autoSwitch{0};
+    // Handed to the engine, whose connections may outlive the window; closed
+    // when it goes.
+    std::shared_ptr<ClosableFailover> m_failover =
+        std::make_shared<ClosableFailover>(static_cast<IUpstreamFailover*>(this));
 };

@@ -12,6 +12,7 @@
 #include "fake_trace_stores.h"
 #include "loopback.h"
 #include "main_dialog.h"
+#include "proxy_check_results.h"
 
 namespace {
 
@@ -136,6 +137,61 @@ TEST_F(MainDialogTest, StoredProxyStartsTheEngineAndTheTrayCommandTurnsItOff) {
     EXPECT_EQ(window.ProxyServer().IsRunning(), 0);
     EXPECT_EQ(m_settings.UseProxy.Get(), 0u);
     EXPECT_EQ(m_browser.Calls().back().operation, "Disable");
+}
+
+// The stored proxy refuses every connect; the list check knows a better one.
+// With AutoSwitch on, a burst of failures moves the engine there, and the
+// window stores it and tells the user; with it off, the browser keeps
+// getting the error page.
+TEST_F(MainDialogTest, AProxyThatStopsAnsweringIsReplacedByTheBestCheckedOneWhenAllowed) {
+    net::SocketLibrary library;
+    net::Socket dead(net::OpenTcp());  // bound, never listening: refuses
+    ASSERT_TRUE(net::BindIPv4(dead.Get(), net::kLoopbackAddress, 0));
+    const std::string deadText = "127.0.0.1:" + std::to_string(net::LocalPort(dead.Get()));
+    testsupport::LoopbackServer good([](net::Socket& c) {
+        testsupport::ReceiveRequest(c);
+        testsupport::SendText(c, testsupport::HttpResponse("fine"));
+    });
+    const std::string goodText = "127.0.0.1:" + std::to_string(good.Port());
+    QueuedPost post;
+
+    for (const std::uint32_t autoSwitch : {0u, 1u}) {
+        SCOPED_TRACE(autoSwitch);
+        m_settings.ProxyName.Set(deadText);
+        m_settings.UseProxy.Set(1);
+        m_settings.AutoSwitch.Set(autoSwitch);
+        MainDialogServices services = Services();
+        services.post = &post;
+        CMainDialog window(m_view, services);
+        ProxyCheckResult transparent{
+            "127.0.0.1:1", ProxyState::kAlive, 1, ProxyGrade::kTransparent, false, {}};
+        window.CheckResults().Put(transparent);
+        window.CheckResults().Put(
+            ProxyCheckResult{goodText, ProxyState::kAlive, 500, ProxyGrade::kElite, false, {}});
+        window.OnInitDialog();
+        Calls().clear();
+        std::string last;
+        for (int i = 0; i < kFailoverFailures; ++i) {
+            net::Socket browser = testsupport::ConnectLoopback(
+                static_cast<std::uint16_t>(window.ProxyServer().ListeningPort()));
+            testsupport::SendText(browser, "GET http://example.com/ HTTP/1.1\r\n\r\n");
+            last = testsupport::ReceiveToClose(browser);
+        }
+        post.RunPosted();
+        if (autoSwitch == 0) {
+            EXPECT_EQ(last.rfind("HTTP/1.1 502 ", 0), 0u);
+            EXPECT_EQ(m_settings.ProxyName.Get(), deadText);
+            EXPECT_TRUE(Calls().empty());
+        } else {
+            EXPECT_EQ(last, testsupport::HttpResponse("fine"));
+            EXPECT_EQ(m_settings.ProxyName.Get(), goodText);
+            EXPECT_EQ(m_settings.UseProxy.Get(), 1u);
+            EXPECT_EQ(Calls(),
+                      (Log{"proxy " + goodText, "notify Quillon: Quillon switched to " + goodText +
+                                                    ": " + deadText + " stopped answering."}));
+        }
+        EXPECT_TRUE(window.EnableChecked());
+    }
 }
 
 }  // namespace

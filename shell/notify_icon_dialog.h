@@ -52,6 +52,11 @@ public:
     virtual void TrackTrayMenu(std::uintptr_t menu, int x, int y, int defaultPosition) = 0;
     virtual void CursorPosition(int& x, int& y) = 0;
     virtual void ShowWindow(WindowShow how) = 0;
+    // A short notice from the icon (a balloon, a desktop notification); where
+    // there is no icon to show it, the shell says it another way or not at
+    // all.
+    virtual void ShowNotification(const TrayIconRecord& record, const std::string& title,
+                                  const std::string& text) = 0;
 };
 
 class CNotifyIconDialog {
@@ -68,6 +73,9 @@ public:
     int HideTrayIcon();
     int RefreshTrayIcon();
     int IsTrayIconShown() const { return m_iconShown; }
+    void ShowTrayNotification(const std::string& title, const std::string& text) {
+        m_shell.ShowNotification(m_record, title, text);
+    }
 
     // Window life: the window's handle once created; the icon goes with the
     // window.

@@ -247,6 +247,18 @@ bool CMainWindowQt::AddIcon(const TrayIconRecord& record) {
     return true;
 }
 
+void CMainWindowQt::ShowNotification(const TrayIconRecord&, const std::string& title,
+                                     const std::string& text) {
+    if (m_tray.isVisible()) {
+        m_tray.showMessage(QString::fromStdString(title), QString::fromStdString(text),
+                           QSystemTrayIcon::Information);
+        return;
+    }
+    // No icon to speak from (no notification area, or the user hid it): the
+    // Settings page shows the change; the log keeps the notice.
+    qInfo("%s", text.c_str());
+}
+
 bool CMainWindowQt::DeleteIcon(const TrayIconRecord&) {
     if (!m_tray.isVisible()) {
         return false;
@@ -404,6 +416,12 @@ void CMainWindowQt::RefreshControls() {
     }
     if (m_sheet != nullptr) {
         m_presenter.SettingsPage().ShowSwitchState(m_sheet->SettingsPage(), on);
+    }
+}
+
+void CMainWindowQt::ShowProxyChoice(const std::string& text) {
+    if (m_sheet != nullptr) {
+        m_sheet->SettingsPage().SetEditText(text);
     }
 }
 

@@ -81,6 +81,8 @@ public:
     void TrackTrayMenu(std::uintptr_t menu, int x, int y, int defaultPosition) override;
     void CursorPosition(int& x, int& y) override;
     void ShowWindow(WindowShow how) override;
+    void ShowNotification(const TrayIconRecord& record, const std::string& title,
+                          const std::string& text) override;
     // IMainWindowView
     std::string LoadStringResource(int id) override;
     void AppendAboutItem(const std::string& text) override;
@@ -91,6 +93,7 @@ public:
     void EndDialog(int result) override;
     void RefreshControls() override;
     void SetBusy(bool busy) override;
+    void ShowProxyChoice(const std::string& text) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

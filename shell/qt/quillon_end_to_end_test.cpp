@@ -343,4 +343,77 @@ TEST_F(QuillonEndToEnd, WithoutADisplayMessagesGoToStandardErrorAndReturn) {
     EXPECT_NE(Value("RunFirst"), "0x1");
 }
 
+// The proxies of catalogue/testing/vendor_peers.sh, started inside this
+// test's network namespace and stopped by the pids the script keeps.
+class GradedPeers {
+public:
+    GradedPeers() {
+        // Beside this source, as the build names it.
+        const fs::path root = fs::path(__FILE__).parent_path().parent_path().parent_path();
+        m_script = (root / "catalogue/testing/vendor_peers.sh").string();
+        m_ready =
+            RunCommand(m_script + " start " + Dir() + " " + (root / "vendor").string()).exitCode ==
+            0;
+    }
+    ~GradedPeers() { RunCommand(m_script + " stop " + Dir()); }
+    bool Ready() const { return m_ready; }
+    std::string Endpoint(const std::string& name) const {
+        return "127.0.0.1:" +
+               std::to_string(std::atoi(ReadFile(Dir() + "/" + name + ".port").c_str()));
+    }
+
+private:
+    std::string Dir() const { return m_dir.Path() + "/peers"; }
+    TempDir m_dir;
+    std::string m_script;
+    bool m_ready = false;
+};
+
+// Switched on at start to a proxy that does not answer, with the list and
+// its last check stored: the program moves to the elite proxy on its own,
+// stores it, says so, and the browser's requests go through it.
+TEST_F(QuillonEndToEnd, AProxyThatStopsAnsweringIsReplacedByTheEliteOne) {
+    GradedPeers peers;
+    ASSERT_TRUE(peers.Ready());
+    const std::string dead = "127.0.0.1:" + std::to_string(testsupport::FreePort());
+    const std::string elite = peers.Endpoint("elite");
+    const std::string judge = "http://" + peers.Endpoint("nginx");
+    // The check the program runs at start asks the peers' judge too.
+    setenv("QUILLON_VENDOR_URL", judge.c_str(), 1);
+    m_home.Write("data/proxylist.txt", dead + "\r\r\n" + peers.Endpoint("transparent") + "\r\r\n" +
+                                           peers.Endpoint("anonymous") + "\r\r\n" + elite +
+                                           "\r\r\n");
+    // The transparent and anonymous ones are faster, and must not be taken
+    // for it.
+    const std::string checked = "\t2026-12-10T17:25:41Z\r\n";
+    m_home.Write("data/proxycheck.txt",
+                 dead + "\tdead\t-\t-\t-" + checked + peers.Endpoint("transparent") +
+                     "\talive\t1\ttransparent\tyes" + checked + peers.Endpoint("anonymous") +
+                     "\talive\t2\tanonymous\tno" + checked + elite + "\talive\t90\telite\tyes" +
+                     checked);
+    Set("RunFirst", "REG_DWORD", "1");
+    Set("ProxyName", "REG_SZ", dead);
+
+    auto program = Start();
+    ASSERT_TRUE(program->Started());
+    ASSERT_TRUE(testsupport::WaitForListener(kLocalPort)) << ReadFile(Log());
+    // The judge names who asked: the elite proxy leaves from 127.0.0.4.
+    const std::string curl =
+        "curl -s --max-time 10 -x 127.0.0.1:8080 " + judge + "/licensing/ProxyGenerator/judge";
+    const auto throughElite = [&] {
+        return RunCommand(curl).text.find("REMOTE_ADDR: 127.0.0.4") != std::string::npos;
+    };
+    // A burst of failed connects moves it; until the stored check is read,
+    // there is nothing to move to.
+    ASSERT_TRUE(testsupport::WaitFor(throughElite, 60000)) << ReadFile(Log());
+    EXPECT_TRUE(throughElite());
+    EXPECT_TRUE(testsupport::WaitFor([&] { return Value("ProxyName") == elite; }))
+        << Get("ProxyName");
+    EXPECT_EQ(Value("UseProxy"), "0x1");
+    // No notification area here: the notice goes to the log.
+    EXPECT_TRUE(
+        WaitForText(Log(), "Quillon switched to " + elite + ": " + dead + " stopped answering."))
+        << ReadFile(Log());
+}
+
 }  // namespace

@@ -1,6 +1,76 @@
 #include "settings_page_qt.h"
 
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPalette>
+#include <QPixmap>
+#include <array>
+
 #include "controls_qt.h"
+
+namespace {
+
+// The picture of a mark, drawn once; a stale result's is faded.
+QIcon MarkIcon(EntryMarkKind kind, bool stale) {
+    static std::array<std::array<QIcon, 2>, 7> icons;
+    QIcon& icon = icons[static_cast<std::size_t>(kind)][stale ? 1 : 0];
+    if (!icon.isNull()) {
+        return icon;
+    }
+    constexpr int kSize = 12;
+    QPixmap picture(kSize, kSize);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setOpacity(stale ? 0.4 : 1.0);
+    const QRectF dot(1.5, 1.5, kSize - 3, kSize - 3);
+    const QColor green(0x2e, 0x9d, 0x3a), amber(0xf0, 0xa0, 0x1e), red(0xd3, 0x2f, 0x2f);
+    switch (kind) {
+        case EntryMarkKind::kUnchecked:
+            break;  // room kept, so that the texts stay in line
+        case EntryMarkKind::kElite:
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(green);
+            painter.drawEllipse(dot);
+            break;
+        case EntryMarkKind::kAnonymous:
+            painter.setPen(QPen(green, 3));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawEllipse(dot.adjusted(1, 1, -1, -1));
+            break;
+        case EntryMarkKind::kUngraded:
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(amber);
+            painter.drawEllipse(dot);
+            break;
+        case EntryMarkKind::kTransparent: {
+            // A diamond: it works, but shows where the request came from.
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(amber);
+            const QPointF c = dot.center();
+            const qreal r = dot.width() / 2 + 0.5;
+            const QPointF corners[] = {
+                {c.x(), c.y() - r}, {c.x() + r, c.y()}, {c.x(), c.y() + r}, {c.x() - r, c.y()}};
+            painter.drawPolygon(corners, 4);
+            break;
+        }
+        case EntryMarkKind::kDead:
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(red);
+            painter.drawEllipse(dot);
+            break;
+        case EntryMarkKind::kBad:
+            painter.setPen(QPen(red, 2.5, Qt::SolidLine, Qt::RoundCap));
+            painter.drawLine(dot.topLeft(), dot.bottomRight());
+            painter.drawLine(dot.topRight(), dot.bottomLeft());
+            break;
+    }
+    painter.end();
+    icon = QIcon(picture);
+    return icon;
+}
+
+}  // namespace
 
 CAddProxyDialogQt::CAddProxyDialogQt(QWidget* parent, IRegistryStore& store, IMessageBox& messages)
     : QDialog(parent), m_presenter(store, messages) {
@@ -25,7 +95,7 @@ CSettingsPageQt::CSettingsPageQt(QWidget* parent, CSettingsPage& presenter, IReg
                                  IMessageBox& messages)
     : QWidget(parent), m_presenter(presenter), m_store(store), m_messages(messages) {
     TemplateBuilder page(*this, 281, 159);
-    page.Text(kStaticId, Du(21, 85, 239, 31), kAddProxyTipText);
+    page.Text(kStaticId, Du(21, 78, 239, 31), kAddProxyTipText);
     QPushButton* add = page.Button(kSettingsAddProxy, Du(11, 135, 58, 14), "Add New Proxy");
     QPushButton* update =
         page.Button(kSettingsUpdateList, Du(74, 135, 83, 14), "Update Proxy List Now");
@@ -34,9 +104,10 @@ CSettingsPageQt::CSettingsPageQt(QWidget* parent, CSettingsPage& presenter, IReg
     m_list->setModel(m_entries);
     m_enable = page.CheckBox(kSettingsEnable, Du(11, 9, 96, 10), "Enable Quillon");
     QPushButton* save = page.Button(kSettingsSave, Du(208, 135, 62, 14), "Save Settings", true);
-    page.Group(Du(11, 27, 259, 98), "Tips");
-    page.Text(kStaticId, Du(21, 41, 239, 37), kTipsText);
+    page.Group(Du(11, 27, 259, 86), "Tips");
+    page.Text(kStaticId, Du(21, 39, 239, 37), kTipsText);
     QPushButton* help = page.Button(kSettingsHelp, Du(162, 135, 41, 14), "Help");
+    m_autoSwitch = page.CheckBox(kSettingsAutoSwitch, Du(11, 118, 259, 10), kAutoSwitchText);
     page.FinishTabOrder();
 
     // A click, not a change of state: the presenter reads the box itself.
@@ -54,17 +125,46 @@ int CProxyEntriesModel::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant CProxyEntriesModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole)) {
+    if (!index.isValid()) {
         return {};
     }
-    const std::string& text = m_entries[static_cast<std::size_t>(index.row())];
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    const auto row = static_cast<std::size_t>(index.row());
+    if (role == Qt::DisplayRole || role == Qt::EditRole) {
+        const std::string& text = m_entries[row];
+        return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    }
+    const ProxyCheckResult* result = m_marks.At(row);
+    const auto now = std::chrono::system_clock::now();
+    switch (role) {
+        case Qt::DecorationRole:
+            return MarkIcon(MarkKind(result), result != nullptr && IsStale(*result, now));
+        case Qt::ToolTipRole:
+        case Qt::AccessibleDescriptionRole:
+            return QString::fromStdString(MarkText(result, now));
+        case Qt::ForegroundRole:
+            if (result != nullptr && result->state != ProxyState::kAlive) {
+                return QGuiApplication::palette().color(QPalette::Disabled, QPalette::Text);
+            }
+            return {};
+        default:
+            return {};
+    }
+}
+
+void CProxyEntriesModel::ShowChecks(const std::vector<EntryCheck>& checks) {
+    if (const auto rows = m_marks.Put(checks, m_entries.Size())) {
+        // Only the rows in view are drawn again.
+        emit dataChanged(index(static_cast<int>(rows->first)), index(static_cast<int>(rows->last)),
+                         {Qt::DecorationRole, Qt::ToolTipRole, Qt::AccessibleDescriptionRole,
+                          Qt::ForegroundRole});
+    }
 }
 
 void CProxyEntriesModel::Show(const ProxyEntries& entries) {
     if (entries.Size() == m_entries.Size()) {
         return;
     }
+    m_marks.Clear();
     if (m_entries.Empty()) {
         beginInsertRows({}, 0, static_cast<int>(entries.Size()) - 1);
         m_entries = entries;
@@ -104,4 +204,3 @@ int CSettingsPageQt::RunAddProxyDialog() {
 void CSettingsPageQt::OpenFile(std::string_view file) {
     OpenHelpFile(file);
 }
-

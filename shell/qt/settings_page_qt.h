@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QWidget>
+#include <vector>
 
 #include "controls_qt.h"
 #include "registry_store.h"
@@ -46,11 +47,16 @@ public:
     using QAbstractListModel::QAbstractListModel;
     int rowCount(const QModelIndex& parent) const override;
     QVariant data(const QModelIndex& index, int role) const override;
-    // `entries` hold every row shown now, in the same order.
+    // `entries` hold every row shown now, in the same order; none of them
+    // is marked until ShowChecks.
     void Show(const ProxyEntries& entries);
+    // The marks of these rows: a picture, greyed text for entries that do not
+    // work, and the same words as tooltip and accessible description.
+    void ShowChecks(const std::vector<EntryCheck>& checks);
 
 private:
     ProxyEntries m_entries;
+    EntryMarks m_marks;
 };
 
 class CSettingsPageQt final : public QWidget, public ISettingsPageView {
@@ -60,8 +66,13 @@ public:
 
     // ISettingsPageView
     void ShowEntries(const ProxyEntries& entries) override { m_entries->Show(entries); }
+    void ShowEntryChecks(const std::vector<EntryCheck>& checks) override {
+        m_entries->ShowChecks(checks);
+    }
     void SetEnableCheck(bool checked) override { m_enable->setChecked(checked); }
     bool EnableCheck() override { return m_enable->isChecked(); }
+    void SetAutoSwitchCheck(bool checked) override { m_autoSwitch->setChecked(checked); }
+    bool AutoSwitchCheck() override { return m_autoSwitch->isChecked(); }
     std::string SelectedItemText() override;
     std::string EditText() override { return m_list->currentText().toStdString(); }
     void SetEditText(const std::string& text) override {
@@ -77,4 +88,5 @@ private:
     CDropDownQt* m_list;
     CProxyEntriesModel* m_entries;
     QCheckBox* m_enable;
+    QCheckBox* m_autoSwitch;
 };

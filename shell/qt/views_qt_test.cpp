@@ -11,6 +11,8 @@
 #include <QComboBox>
 #include <QEventLoop>
 #include <QGroupBox>
+#include <QIcon>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -184,9 +186,11 @@ TEST_F(ViewsTest, MainWindowAndSettingsPageFollowTheirTemplates) {
                           {"1028", "QComboBox", "", Du(125, 9, 145, 115)},
                           {"1002", "QCheckBox", "Enable Quillon", Du(11, 9, 96, 10)},
                           {"1029", "QPushButton", "Save Settings", Du(208, 135, 62, 14)},
-                          {"1030", "QPushButton", "Help", Du(162, 135, 41, 14)}});
+                          {"1030", "QPushButton", "Help", Du(162, 135, 41, 14)},
+                          {"1031", "QCheckBox", kAutoSwitchText, Du(11, 118, 259, 10)}});
     EXPECT_EQ(TabOrder(page, "1026"),
-              (std::vector<std::string>{"1026", "1027", "1028", "1002", "1029", "1030"}));
+              (std::vector<std::string>{"1026", "1027", "1028", "1002", "1029", "1030", "1031"}));
+    EXPECT_TRUE(page.findChild<QCheckBox*>("1031")->isChecked());  // AutoSwitch is on by default
     EXPECT_TRUE(page.findChild<QPushButton*>("1029")->isDefault());
     EXPECT_THAT(Texts(page), testing::UnorderedElementsAre(kAddProxyTipText, kTipsText, "[Tips]"));
     auto* list = page.findChild<QComboBox*>("1028");
@@ -425,6 +429,56 @@ TEST_F(ViewsTest, ALongListIsListedOnceInOrderAndLeavesTheEditFieldAlone) {
     list->showPopup();
     EXPECT_TRUE(list->view()->isVisible());
     list->hidePopup();
+}
+
+// The marks of the last check come with the list: a picture for each kind,
+// greyed entries that do not work, and the same words as tooltip and
+// accessible description; the texts stay the endpoints.
+TEST_F(ViewsTest, ListEntriesCarryTheirCheckMarksBesideUnchangedTexts) {
+    m_folder.Write("proxylist.txt", "a:1\r\r\nb:2\r\r\nc:3\r\r\nd:4\r\r\ne:5\r\r\n");
+    const auto now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+    ProxyCheckTable last;
+    last.Put({"a:1", ProxyState::kAlive, 120, ProxyGrade::kElite, true, now});
+    last.Put({"b:2", ProxyState::kAlive, 90, ProxyGrade::kTransparent, false, now});
+    last.Put({"c:3", ProxyState::kDead, 0, ProxyGrade::kNone, false, now});
+    last.Put({"d:4", ProxyState::kBad, 0, ProxyGrade::kNone, false, now - std::chrono::hours(50)});
+    ASSERT_EQ(WriteProxyCheckFile(m_folder.Path() + "/", last), FileError::None);
+    CMainWindowQt window(Services());
+    window.Start();
+    CSettingsPageQt& page = window.Sheet()->SettingsPage();
+    QAbstractItemModel& model = *page.findChild<QComboBox*>("1028")->model();
+    const auto cell = [&](int row, int role) { return model.data(model.index(row, 0), role); };
+    std::set<QByteArray> pictures;
+    for (int row = 0; row < 5; ++row) {
+        EXPECT_EQ(cell(row, Qt::DisplayRole).toString().toStdString(),
+                  std::string(1, static_cast<char>('a' + row)) + ":" + std::to_string(row + 1));
+        EXPECT_EQ(cell(row, Qt::ToolTipRole), cell(row, Qt::AccessibleDescriptionRole));
+        const QImage picture = cell(row, Qt::DecorationRole).value<QIcon>().pixmap(12).toImage();
+        pictures.emplace(reinterpret_cast<const char*>(picture.constBits()), picture.sizeInBytes());
+    }
+    EXPECT_EQ(pictures.size(), 5u);
+    EXPECT_EQ(cell(0, Qt::ToolTipRole).toString().toStdString(),
+              "alive, 120 ms, elite, HTTPS yes, checked just now");
+    EXPECT_EQ(cell(3, Qt::ToolTipRole).toString().toStdString(),
+              "bad: no valid answer, checked 2 days ago");
+    EXPECT_EQ(cell(4, Qt::ToolTipRole).toString().toStdString(), "not checked yet");
+    EXPECT_FALSE(cell(0, Qt::ForegroundRole).isValid());
+    EXPECT_TRUE(cell(2, Qt::ForegroundRole).isValid());
+    EXPECT_TRUE(cell(3, Qt::ForegroundRole).isValid());
+
+    // A result redraws its row alone, and a new load leaves no mark on a
+    // row that moved.
+    std::vector<std::pair<int, int>> changed;
+    QObject::connect(&model, &QAbstractItemModel::dataChanged,
+                     [&](const QModelIndex& top, const QModelIndex& bottom) {
+                         changed.emplace_back(top.row(), bottom.row());
+                     });
+    page.ShowEntryChecks({{4, {"e:5", ProxyState::kDead, 0, ProxyGrade::kNone, false, now}}});
+    EXPECT_EQ(changed, (std::vector<std::pair<int, int>>{{4, 4}}));
+    EXPECT_EQ(cell(4, Qt::ToolTipRole).toString().toStdString(), "dead, checked just now");
+    page.ShowEntries(
+        WithEntriesOf(WithEntriesOf({}, "a:1\r\nb:2\r\nc:3\r\nd:4\r\ne:5\r\n"), "0:0\r\n"));
+    EXPECT_EQ(cell(1, Qt::ToolTipRole).toString().toStdString(), "not checked yet");
 }
 
 // Without a notification area (as here) nothing may hide the window: the

@@ -23,7 +23,15 @@ namespace {
 // zero.
 constexpr DWORD kTrayRecordSize = NOTIFYICONDATAA_V2_SIZE;
 
-bool Notify(DWORD operation, const TrayIconRecord& record) {
+// Copies what fits, always ending in a zero.
+template <std::size_t N>
+void CopyCut(char (&field)[N], const std::string& text) {
+    const std::size_t n = std::min(text.size(), N - 1);
+    std::memcpy(field, text.data(), n);
+    field[n] = '\0';
+}
+
+NOTIFYICONDATAA RecordData(const TrayIconRecord& record) {
     NOTIFYICONDATAA data{};
     data.cbSize = kTrayRecordSize;
     data.hWnd = reinterpret_cast<HWND>(record.window);
@@ -31,8 +39,12 @@ bool Notify(DWORD operation, const TrayIconRecord& record) {
     data.uFlags = record.flags;
     data.uCallbackMessage = record.callbackMessage;
     data.hIcon = reinterpret_cast<HICON>(record.icon);
-    const std::size_t tip = std::min(record.tip.size(), sizeof data.szTip - 1);
-    std::memcpy(data.szTip, record.tip.data(), tip);
+    CopyCut(data.szTip, record.tip);
+    return data;
+}
+
+bool Notify(DWORD operation, const TrayIconRecord& record) {
+    NOTIFYICONDATAA data = RecordData(record);
     return Shell_NotifyIconA(operation, &data) != FALSE;
 }
 
@@ -368,6 +380,24 @@ void CMainWindowWin32::SetBusy(bool busy) {
     // from where it stands once the wait is over.
     EnableWindow(m_window, busy ? FALSE : TRUE);
     SetCursor(LoadCursorA(nullptr, busy ? IDC_WAIT : IDC_ARROW));
+}
+
+void CMainWindowWin32::ShowNotification(const TrayIconRecord& record, const std::string& title,
+                                        const std::string& text) {
+    // A balloon from the icon; without the icon the shell refuses it, and
+    // the Settings page alone shows the change.
+    NOTIFYICONDATAA data = RecordData(record);
+    data.uFlags = NIF_INFO;
+    data.dwInfoFlags = NIIF_INFO;
+    CopyCut(data.szInfoTitle, title);
+    CopyCut(data.szInfo, text);
+    Shell_NotifyIconA(NIM_MODIFY, &data);
+}
+
+void CMainWindowWin32::ShowProxyChoice(const std::string& text) {
+    if (m_settingsPage && m_settingsPage->Window() != nullptr) {
+        m_settingsPage->SetEditText(text);
+    }
 }
 
 void CMainWindowWin32::RefreshControls() {

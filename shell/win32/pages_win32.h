@@ -38,8 +38,11 @@ public:
 
     // ISettingsPageView
     void ShowEntries(const ProxyEntries& entries) override;
+    void ShowEntryChecks(const std::vector<EntryCheck>& checks) override;
     void SetEnableCheck(bool checked) override;
     bool EnableCheck() override;
+    void SetAutoSwitchCheck(bool checked) override;
+    bool AutoSwitchCheck() override;
     std::string SelectedItemText() override;
     std::string EditText() override { return ItemText(kSettingsProxyList); }
     void SetEditText(const std::string& text) override;
@@ -47,13 +50,24 @@ public:
     void OpenFile(std::string_view file) override;
 
 private:
-    bool OnInitDialog() override { return m_presenter.OnInitDialog(*this); }
+    bool OnInitDialog() override;
     void OnCommand(int id, int code, HWND control) override;
+    // The list's items drawn with their marks, and the tooltips.
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+    void DrawItem(const DRAWITEMSTRUCT& item);
+    // The words of the mark of the entry under the mouse in the dropped
+    // list, or else of the one picked.
+    const char* TipText(HWND tool);
 
     CSettingsPage& m_presenter;
     IRegistryStore& m_store;
     IMessageBox& m_messages;
     ProxyEntries m_shown;  // what the selection list holds
+    EntryMarks m_marks;
+    HWND m_dropped = nullptr;  // the list box of the drop-down
+    // Owned by the page, and destroyed with it.
+    HWND m_tips = nullptr;
+    std::string m_tipText;  // what the tooltip shows now
 };
 
 class CPrivacyPageWin32 final : public CDialogWin32, public IPrivacyPageView {

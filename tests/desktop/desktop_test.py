@@ -15,6 +15,9 @@ FLOW is one of
                 session that ends: what the browser is left with
   responsive    a 40,000-entry list, a trickling vendor, proxies that never
                 answer: the window answers all the while
+  list-check    the list check at start against graded proxies (tinyproxies
+                leaving from addresses of their own, nginx as the judge):
+                each entry's mark and tooltip read through AT-SPI
   package       the Debian package made from --build, unpacked into a
                 scratch root: a new user starts it from its menu entry, and
                 the next logon from the autostart entry it made
@@ -939,10 +942,81 @@ def flow_responsive(r):
         r.exit_by_tray()
 
 
+def flow_list_check(r):
+    """The check that follows a load marks each entry: its grade in the
+    accessible description and the tooltip, the text still the endpoint."""
+    s = r.steps
+    graded = os.path.join(r.folder, "graded")
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "catalogue",
+                          "testing", "vendor_peers.sh")
+    # nginx answers the judge there (Debian's echo module) and serves the
+    # vendor's files; the three tinyproxies leave from 127.0.0.2 to .4.
+    d.run([script, "start", graded, r.peers.www], timeout=120, check=True)
+    try:
+        def port(name):
+            with open(os.path.join(graded, name + ".port")) as f:
+                return f.read().strip()
+        grades = {f"127.0.0.1:{port(name)}": name
+                  for name in ("transparent", "anonymous", "elite")}
+        r.program.env["QUILLON_VENDOR_URL"] = f"http://127.0.0.1:{port('nginx')}"
+        r.program.set("RunFirst", "REG_DWORD", 1)
+        with open(os.path.join(r.program.data, "proxylist.txt"), "wb") as f:
+            f.write("".join(f"{e}\r\r\n" for e in list(grades) + [r.dead]).encode())
+
+        def marks():
+            combo = r.control("combo box")
+            return {item.name: item.description for item in ui.walk(combo)
+                    if ui.role(item) == "list item"}
+
+        with s.step("a start checks the stored list: each entry's mark names its grade"):
+            r.start()
+            r.wait_window(timeout=20)
+            wait_until("every entry checked", lambda: len(marks()) == 4 and not any(
+                m.startswith("not checked") for m in marks().values()), 60)
+            found = marks()
+            for entry, grade in grades.items():
+                https = "no" if grade == "anonymous" else "yes"  # it refuses CONNECT
+                expect(found[entry].startswith("alive, ") and
+                       f" ms, {grade}, HTTPS {https}, checked " in found[entry],
+                       f"{entry} ({grade}) is marked {found[entry]!r}")
+            expect(found[r.dead].startswith("dead, checked "),
+                   f"the dead entry is marked {found[r.dead]!r}")
+            expect(sorted(found) == sorted(list(grades) + [r.dead]), "the texts changed")
+        with s.step("the opened list shows the marks, and the tooltip of the entry under the mouse"):
+            elite = next(e for e, g in grades.items() if g == "elite")
+            combo = r.control("combo box")
+            x, y, w, h = ui.extents(combo)
+            r.desktop.click(x + w - 8, y + h // 2)
+            item = wait_until("the elite entry on screen", lambda: next(
+                (n for n in ui.walk(combo) if ui.role(n) == "list item" and n.name == elite
+                 and ui.showing(n)), None))
+            ix, iy = ui.centre(item)
+            r.desktop.xdotool("mousemove", str(ix), str(iy + 1))
+            r.desktop.xdotool("mousemove", str(ix), str(iy))
+            tip = wait_until("the tooltip", lambda: next(
+                (n for n in ui.walk(ui.app()) if ui.role(n) == "tool tip" and n.name), None))
+            expect(tip.name == marks()[elite], f"the tooltip says {tip.name!r}")
+            r.picture("list-check-marks.png")
+            r.desktop.key("Escape")
+        with s.step("the results are kept beside the list"):
+            path = os.path.join(r.program.data, "proxycheck.txt")
+            wait_until("the results file", lambda: os.path.exists(path))
+            with open(path) as f:
+                lines = f.read().splitlines()
+            expect(sorted(line.split("\t")[0] for line in lines) ==
+                   sorted(list(grades) + [r.dead]), f"the results file holds {lines!r}")
+        with s.step("Exit ends with status 0"):
+            r.desktop.key("Escape")
+            r.wait_window(on_screen=False)
+            r.exit_by_tray()
+    finally:
+        d.run([script, "stop", graded], timeout=60)
+
+
 FLOWS = {"tray": ("xembed", flow_tray), "failures": ("xembed", flow_failures),
          "responsive": ("xembed", flow_responsive), "second-start": ("xembed", flow_second_start),
          "no-tray": ("none", flow_no_tray), "sni": ("sni", flow_sni),
-         "package": ("xembed", flow_package)}
+         "package": ("xembed", flow_package), "list-check": ("xembed", flow_list_check)}
 
 
 def main():
