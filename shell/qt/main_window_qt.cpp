@@ -421,7 +421,7 @@ void CMainWindowQt::RefreshControls() {
 
 void CMainWindowQt::ShowProxyChoice(const std::string& text) {
     if (m_sheet != nullptr) {
-        m_sheet->SettingsPage().SetEditText(text);
+        m_sheet->SettingsPage().ShowChoice(text);
     }
 }
 

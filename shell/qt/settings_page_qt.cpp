@@ -191,6 +191,15 @@ void CProxyEntriesModel::Show(const ProxyEntries& entries) {
     emit layoutChanged();
 }
 
+void CSettingsPageQt::ShowChoice(const std::string& text) {
+    const QString choice = QString::fromStdString(text);
+    const int index = m_list->findText(choice, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0) {
+        m_list->setCurrentIndex(index);
+    }
+    m_list->setEditText(choice);
+}
+
 std::string CSettingsPageQt::SelectedItemText() {
     const int index = m_list->currentIndex();
     return index < 0 ? std::string() : m_list->itemText(index).toStdString();

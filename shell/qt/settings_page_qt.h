@@ -78,6 +78,9 @@ public:
     void SetEditText(const std::string& text) override {
         m_list->setEditText(QString::fromStdString(text));
     }
+    // The entry of that text selected (its mark beside it), or, without
+    // one, the text in the edit field.
+    void ShowChoice(const std::string& text);
     int RunAddProxyDialog() override;
     void OpenFile(std::string_view file) override;
 

@@ -396,7 +396,7 @@ void CMainWindowWin32::ShowNotification(const TrayIconRecord& record, const std:
 
 void CMainWindowWin32::ShowProxyChoice(const std::string& text) {
     if (m_settingsPage && m_settingsPage->Window() != nullptr) {
-        m_settingsPage->SetEditText(text);
+        m_settingsPage->ShowChoice(text);
     }
 }
 

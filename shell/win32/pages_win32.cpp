@@ -314,6 +314,16 @@ void CSettingsPageWin32::SetEditText(const std::string& text) {
     SetDlgItemTextA(Window(), IDC_PROXY_LIST, text.c_str());
 }
 
+void CSettingsPageWin32::ShowChoice(const std::string& text) {
+    const LRESULT index = SendDlgItemMessageA(Window(), IDC_PROXY_LIST, CB_FINDSTRINGEXACT,
+                                              static_cast<WPARAM>(-1),
+                                              reinterpret_cast<LPARAM>(text.c_str()));
+    if (index != CB_ERR) {
+        SendDlgItemMessageA(Window(), IDC_PROXY_LIST, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    }
+    SetEditText(text);
+}
+
 int CSettingsPageWin32::RunAddProxyDialog() {
     CAddProxyDialogWin32 dialog(Instance(), m_store, m_messages);
     return static_cast<int>(dialog.RunModal(GetAncestor(Window(), GA_ROOT)));

@@ -46,6 +46,9 @@ public:
     std::string SelectedItemText() override;
     std::string EditText() override { return ItemText(kSettingsProxyList); }
     void SetEditText(const std::string& text) override;
+    // The entry of that text selected, or, without one, the text in the
+    // edit field.
+    void ShowChoice(const std::string& text);
     int RunAddProxyDialog() override;
     void OpenFile(std::string_view file) override;
 

@@ -960,6 +960,8 @@ def flow_list_check(r):
                   for name in ("transparent", "anonymous", "elite")}
         r.program.env["QUILLON_VENDOR_URL"] = f"http://127.0.0.1:{port('nginx')}"
         r.program.set("RunFirst", "REG_DWORD", 1)
+        # Switched on at the start through a proxy that never answers.
+        r.program.set("ProxyName", "REG_SZ", r.dead)
         with open(os.path.join(r.program.data, "proxylist.txt"), "wb") as f:
             f.write("".join(f"{e}\r\r\n" for e in list(grades) + [r.dead]).encode())
 
@@ -1005,6 +1007,18 @@ def flow_list_check(r):
                 lines = f.read().splitlines()
             expect(sorted(line.split("\t")[0] for line in lines) ==
                    sorted(list(grades) + [r.dead]), f"the results file holds {lines!r}")
+        with s.step("the dead proxy is replaced by the elite one, and the tray says so"):
+            judge = f"http://127.0.0.1:{port('nginx')}/licensing/ProxyGenerator/judge"
+            answers = [d.run(["curl", "-s", "--max-time", "20", "-x", "127.0.0.1:8080", judge]).stdout
+                       for _ in range(3)]
+            expect("REMOTE_ADDR: 127.0.0.4" in answers[-1],
+                   f"the third page did not come through the elite proxy: {answers[-1]!r}")
+            said = f"Quillon switched to {elite}: {r.dead} stopped answering."
+            wait_until("the notification", lambda: any(
+                said in (n.name or "") for n in ui.walk(ui.app())), 20)
+            r.picture("list-check-switched.png")
+            expect(r.program.get("ProxyName") == elite,
+                   f"ProxyName is {r.program.get('ProxyName')!r}")
         with s.step("Exit ends with status 0"):
             r.desktop.key("Escape")
             r.wait_window(on_screen=False)
