@@ -105,13 +105,15 @@ start_runner() {
 # build/quillon, as a user runs it after installing: a home and settings
 # store of its own (what is not given stays absent), no display, switched on
 # through 127.0.0.1:UPSTREAM_PORT at its start. It listens on its fixed port
-# 8080. Sets PROGRAM_PID. Needs PROGRAM and REG (the quillon-reg binary);
-# PROGRAM_ENV (NAME=VALUE words, a display say) adds to its environment.
+# 8080. Sets PROGRAM_PID and PROGRAM_STARTED (date +%s.%N as it is run).
+# Needs PROGRAM and REG (the quillon-reg binary); PROGRAM_ENV (NAME=VALUE
+# words, a display say) adds to its environment. A list put in
+# $TMP/NAME/data/proxylist.txt beforehand is its stored list; else it is empty.
 start_program() {
   local name=$1 home=$TMP/$1 setting n t d
   (exec 3<>/dev/tcp/127.0.0.1/8080) 2>/dev/null && die "port 8080 is in use; the program's port is fixed"
   mkdir -p "$home/config" "$home/data"
-  : >"$home/data/proxylist.txt"
+  [ -e "$home/data/proxylist.txt" ] || : >"$home/data/proxylist.txt"
   local env=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u XDG_CURRENT_DESKTOP
     HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data"
     XDG_CACHE_HOME="$home/cache" XDG_RUNTIME_DIR="$home" GSETTINGS_BACKEND=keyfile
@@ -123,10 +125,24 @@ start_program() {
       die "could not store $n for the program"
   done
   chmod 700 "$home"
+  PROGRAM_HOME=$home PROGRAM_RUN_ENV=("${env[@]}")
+  PROGRAM_STARTED=$(date +%s.%N)
   (cd "$home" && exec "${env[@]}" "$PROGRAM") </dev/null >"$TMP/$name.out" 2>&1 &
   PROGRAM_PID=$!
   PIDS+=("$PROGRAM_PID")
   wait_port "quillon ($name)" "$PROGRAM_PID" 8080 "$TMP/$name.out"
+}
+
+# second_start: the program started last, run again as a person does while
+# it runs (it hands over to the running copy and ends). Sets SECOND_SECONDS;
+# fails unless it ends with status 0 within 10 s.
+second_start() {
+  local start status=0
+  start=$(date +%s.%N)
+  (cd "$PROGRAM_HOME" && exec timeout 10 "${PROGRAM_RUN_ENV[@]}" "$PROGRAM") </dev/null \
+    >"$PROGRAM_HOME/second.out" 2>&1 || status=$?
+  SECOND_SECONDS=$(echo "$(date +%s.%N) - $start" | bc)
+  [ "$status" = 0 ] || { cat "$PROGRAM_HOME/second.out" >&2; die "a second start ended with $status"; }
 }
 
 # stop_program: ends the program started last (SIGTERM: it ends its run).
