@@ -42,12 +42,7 @@ def answer(desktop, expected, timeout=30):
 
 def pick(desktop, entry):
     combo = ui.find("combo box", root=ui.main_window())
-    x, y, w, h = ui.extents(combo)
-    desktop.click(x + w - 8, y + h // 2)
-    item = wait_until(f"{entry} on screen", lambda: next(
-        (n for n in ui.walk(combo) if ui.role(n) == "list item" and n.name == entry
-         and ui.showing(n)), None))
-    desktop.click(*ui.centre(item))
+    desktop.click(*ui.centre(ui.open_list_entry(desktop, combo, entry)))
 
 
 def main():

@@ -163,13 +163,7 @@ class Run:
 
     def pick(self, entry):
         """Opens the drop-down with the mouse and clicks the entry."""
-        combo = self.control("combo box")
-        x, y, w, h = ui.extents(combo)
-        self.desktop.click(x + w - 8, y + h // 2)
-        item = wait_until(f"the list entry {entry} on screen", lambda: next(
-            (n for n in ui.walk(combo) if ui.role(n) == "list item" and n.name == entry
-             and ui.showing(n)), None))
-        self.click(item)
+        self.click(ui.open_list_entry(self.desktop, self.control("combo box"), entry))
 
     def tray_icon(self):
         """The icon's window, once docked in the tray (it carries the
@@ -995,12 +989,7 @@ def flow_list_check(r):
             expect(sorted(found) == sorted(list(grades) + [r.dead]), "the texts changed")
         with s.step("the opened list shows the marks, and the tooltip of the entry under the mouse"):
             elite = next(e for e, g in grades.items() if g == "elite")
-            combo = r.control("combo box")
-            x, y, w, h = ui.extents(combo)
-            r.desktop.click(x + w - 8, y + h // 2)
-            item = wait_until("the elite entry on screen", lambda: next(
-                (n for n in ui.walk(combo) if ui.role(n) == "list item" and n.name == elite
-                 and ui.showing(n)), None))
+            item = ui.open_list_entry(r.desktop, r.control("combo box"), elite)
             ix, iy = ui.centre(item)
             r.desktop.xdotool("mousemove", str(ix), str(iy + 1))
             r.desktop.xdotool("mousemove", str(ix), str(iy))

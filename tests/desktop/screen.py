@@ -84,6 +84,15 @@ def find(role_name, name=None, root=None, timeout=10.0):
                       lambda: (find_all(role_name, name, root) or [None])[0], timeout)
 
 
+def open_list_entry(desktop, combo, entry):
+    """Opens the drop-down with the mouse; the entry's node once on screen."""
+    x, y, w, h = extents(combo)
+    desktop.click(x + w - 8, y + h // 2)
+    return wait_until(f"the list entry {entry} on screen", lambda: next(
+        (n for n in walk(combo) if role(n) == "list item" and n.name == entry
+         and showing(n)), None))
+
+
 def centre(node):
     x, y, w, h = extents(node)
     return x + w // 2, y + h // 2
