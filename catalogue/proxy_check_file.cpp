@@ -82,16 +82,14 @@ std::string FilePath(std::string_view appPath) {
     return std::string(appPath) + kProxyCheckFileName;
 }
 
-// The same proxy on the wire: host names compare without case, ports by the
-// 16 bits that are sent.
+}  // namespace
+
 bool SameProxy(std::string_view a, std::string_view b) {
     const ProxyEndpoint x = ParseProxyEndpoint(std::string(a));
     const ProxyEndpoint y = ParseProxyEndpoint(std::string(b));
     return EqualNoCase(x.host, y.host) &&
            static_cast<std::uint16_t>(x.port) == static_cast<std::uint16_t>(y.port);
 }
-
-}  // namespace
 
 const ProxyCheckResult* ProxyCheckTable::Find(std::string_view endpoint) const {
     const auto found = m_positions.find(std::string(endpoint));

@@ -53,6 +53,10 @@ std::optional<std::chrono::system_clock::time_point> ParseUtcText(std::string_vi
 std::chrono::seconds ResultAge(const ProxyCheckResult& result,
                                std::chrono::system_clock::time_point now);
 
+// The same proxy on the wire: host names compare without case, ports by the
+// 16 bits that are sent.
+bool SameProxy(std::string_view a, std::string_view b);
+
 // The entry to fail over to: the best live one, elite before anonymous, then
 // the lowest latency, then the earlier in the table; never a transparent,
 // ungraded, dead or bad one, nor `current` (the same host, case ignored, and

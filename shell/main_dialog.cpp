@@ -173,9 +173,7 @@ void CMainDialog::OnProxyReplaced(const std::string& from, const std::string& to
     // switched off or chosen another proxy meanwhile, and that stands.
     SettingsCatalogue& s = m_services.settings;
     const std::string stored = s.ProxyName.Get();
-    const ProxyEndpoint a = ParseProxyEndpoint(stored);
-    const ProxyEndpoint b = ParseProxyEndpoint(from);
-    if (!m_switching.IsOn() || a.host != b.host || a.port != b.port) {
+    if (!m_switching.IsOn() || !SameProxy(stored, from)) {
         return;
     }
     s.UseProxy.Set(1);

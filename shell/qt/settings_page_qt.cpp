@@ -25,13 +25,16 @@ QIcon MarkIcon(EntryMarkKind kind, bool stale) {
     painter.setOpacity(stale ? 0.4 : 1.0);
     const QRectF dot(1.5, 1.5, kSize - 3, kSize - 3);
     const QColor green(0x2e, 0x9d, 0x3a), amber(0xf0, 0xa0, 0x1e), red(0xd3, 0x2f, 0x2f);
+    const auto fillDot = [&](const QColor& color) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawEllipse(dot);
+    };
     switch (kind) {
         case EntryMarkKind::kUnchecked:
             break;  // room kept, so that the texts stay in line
         case EntryMarkKind::kElite:
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(green);
-            painter.drawEllipse(dot);
+            fillDot(green);
             break;
         case EntryMarkKind::kAnonymous:
             painter.setPen(QPen(green, 3));
@@ -39,9 +42,7 @@ QIcon MarkIcon(EntryMarkKind kind, bool stale) {
             painter.drawEllipse(dot.adjusted(1, 1, -1, -1));
             break;
         case EntryMarkKind::kUngraded:
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(amber);
-            painter.drawEllipse(dot);
+            fillDot(amber);
             break;
         case EntryMarkKind::kTransparent: {
             // A diamond: it works, but shows where the request came from.
@@ -55,9 +56,7 @@ QIcon MarkIcon(EntryMarkKind kind, bool stale) {
             break;
         }
         case EntryMarkKind::kDead:
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(red);
-            painter.drawEllipse(dot);
+            fillDot(red);
             break;
         case EntryMarkKind::kBad:
             painter.setPen(QPen(red, 2.5, Qt::SolidLine, Qt::RoundCap));
